@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QApplication>
+#include <QByteArray>
+#include <QIcon>
+#include <QString>
+
+#include <functional>
+
+class TOpenDialog;
+
+// What a message box shows and offers.
+enum class TMsgIcon { Stop, Exclamation };
+enum class TMsgButtons { Ok, YesNo };
+enum class TMsgAnswer { Ok, Yes, No };
+
+struct TMessageBoxRequest {
+    QString text;
+    QString caption;
+    TMsgIcon icon = TMsgIcon::Stop;
+    TMsgButtons buttons = TMsgButtons::Ok;
+};
+
+// The application object: title, icon, the error display and the two
+// replaceable routines (message box, open dialog) that tests answer instead of
+// an operator.
+class TApplication {
+public:
+    using MessageBoxRoutine = std::function<TMsgAnswer(const TMessageBoxRequest&)>;
+    // Runs the dialog; true when the operator confirmed a file (the dialog's
+    // FileName then holds it).
+    using OpenDialogRoutine = std::function<bool(TOpenDialog&)>;
+
+    QString Title() const;
+    QIcon Icon() const;
+
+    // Application-modal box; runs a nested event loop, so timers and sockets
+    // keep being served while it is open.
+    TMsgAnswer MessageBox(const QString& text, const QString& caption, TMsgIcon icon,
+                          TMsgButtons buttons);
+    bool ExecuteOpenDialog(TOpenDialog& dialog);
+
+    // The error display: the message with the final-stop rule, the title as
+    // caption, stop icon, OK.
+    void ShowException(const QByteArray& message);
+
+    MessageBoxRoutine messageBox;
+    OpenDialogRoutine openDialog;
+
+    // Puts the default routines back (tests call it between cases).
+    void RestoreDefaultRoutines();
+
+private:
+    friend TApplication& Application();
+    TApplication();
+};
+
+// The one application object of the process.
+TApplication& Application();
+
+// Runs one handler that Qt calls into (a click, a timer tick, a socket
+// notification). Nothing escapes: an error goes to the error display and the
+// event loop goes on.
+void Guarded(const std::function<void()>& handler) noexcept;
+
+// The title rule: the file name without its folder, cut at its first ".", all
+// characters after the first lower-cased.
+QString ApplicationTitle(const QString& executablePath);
+
+// The final-stop rule: "." appended when the message is not empty and its last
+// byte, taken unsigned, is above '.'.
+QByteArray ErrorDisplayText(const QByteArray& message);
+
+// The Qt application with the last backstop: an error that slipped past every
+// guard is shown instead of unwinding through Qt.
+class TQtApplication : public QApplication {
+public:
+    TQtApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
