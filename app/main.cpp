@@ -1,7 +1,24 @@
 #include "app/application.h"
+#include "app/main_window.h"
+
+#include <exception>
 
 int main(int argc, char** argv) {
     TQtApplication qtApplication(argc, argv);
     QApplication::setWindowIcon(Application().Icon());
+    // Closing the main window ends the application, also while the About
+    // window is shown.
+    QApplication::setQuitOnLastWindowClosed(false);
+    try {
+        TForm1 form;
+        form.Create();
+        form.ShowCentred();
+        QApplication::exec();
+    } catch (...) {
+        // An error that escapes start-up ends the application; tell the
+        // operator first.
+        const std::exception_ptr error = std::current_exception();
+        Guarded([&] { std::rethrow_exception(error); });
+    }
     return 0;
 }

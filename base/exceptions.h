@@ -15,10 +15,16 @@ private:
     QByteArray m_message;
 };
 
-// A file could not be opened: "Cannot open file <name>".
+// A file could not be opened: "Cannot open file <name>". The operating
+// system's reason is kept beside the message, which stays as it is.
 class EFOpenError : public Exception {
 public:
-    using Exception::Exception;
+    EFOpenError(QByteArray message, QByteArray reason)
+        : Exception(std::move(message)), m_reason(std::move(reason)) {}
+    const QByteArray& Reason() const noexcept { return m_reason; }
+
+private:
+    QByteArray m_reason;
 };
 
 // A text is not an acceptable number.

@@ -19,21 +19,24 @@ QByteArray UpToNul(const QByteArray& bytes) {
     return nul < 0 ? bytes : bytes.left(nul);
 }
 
+TLineSpan FindLineEnd(const QByteArray& text, qsizetype start) {
+    const qsizetype n = text.size();
+    for (qsizetype i = start; i < n; ++i) {
+        if (text[i] == '\n')
+            return {i, i + 1};
+        if (text[i] == '\r')
+            return {i, (i + 1 < n && text[i + 1] == '\n') ? i + 2 : i + 1};
+    }
+    return {n, n};
+}
+
 QList<QByteArray> SplitLines(const QByteArray& text, qsizetype maxLineLength) {
     QList<QByteArray> lines;
-    const qsizetype n = text.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = text[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        lines.append(text.mid(start, qMin(i - start, maxLineLength)));
-        if (c == '\r' && i + 1 < n && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
+    for (qsizetype start = 0; start < text.size();) {
+        const TLineSpan span = FindLineEnd(text, start);
+        lines.append(text.mid(start, qMin(span.end - start, maxLineLength)));
+        start = span.next;
     }
-    if (start < n)
-        lines.append(text.mid(start, qMin(n - start, maxLineLength)));
     return lines;
 }
 

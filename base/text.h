@@ -15,6 +15,14 @@ QByteArray TextBytes(const QString& text);
 // Everything before the first NUL byte: a control's text stops there.
 QByteArray UpToNul(const QByteArray& bytes);
 
+// Where the line starting at `start` ends (its length is end - start) and
+// where the next line starts. CR LF, a lone CR and a lone LF each end a line.
+struct TLineSpan {
+    qsizetype end;
+    qsizetype next;
+};
+TLineSpan FindLineEnd(const QByteArray& text, qsizetype start);
+
 // Splits text into lines. CR LF, a lone CR and a lone LF each end one line
 // (so LF CR is two breaks with an empty line between); a break at the very end
 // starts no further line. Each line is cut at maxLineLength bytes.

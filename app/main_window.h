@@ -1,0 +1,152 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <cstdint>
+
+class QMenu;
+class TBitBtn;
+class TEdit;
+class TImage;
+class TLabel;
+class TMainMenu;
+class TMemo;
+class TMenuItem;
+class TOpenDialog;
+class TPanel;
+class TStatusBar;
+class TTimer;
+class TFormAbout;
+
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+
+// One of the eighteen test slots: the item's label, the field that shows the
+// controller's reply, and the hidden holder of the item's command (a
+// multi-line box for slots 1 to 8, a single-line field for 9 to 18).
+struct TTestSlot {
+    TLabel* Label = nullptr;
+    TEdit* Result = nullptr;
+    TMemo* MemoHolder = nullptr;
+    TEdit* EditHolder = nullptr;
+
+    QByteArray Command() const;
+    void SetCommand(const QByteArray& command) const;
+    QWidget* Holder() const;
+};
+
+inline constexpr int kSlotCount = 18;
+
+// The main window. Its controls hold the system's state: the label captions
+// and command holders hold the definition's items, Memo1 its lines, the Start
+// Test caption the running flag. Handlers are defined in the room that owns
+// them: the shell's here, the definition's and the test cycle's in
+// sequencing/, the connection's in connection/.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    TForm1();
+    ~TForm1() override;
+
+    // Start-up: runs FormCreate; an error it raises goes to the error display
+    // and start-up goes on.
+    void Create();
+    // First showing: centred on the primary screen (0, 0 on a smaller one).
+    void ShowCentred();
+
+    // The slot for number 1..18.
+    const TTestSlot& Slot(int number) const { return m_slots.at(size_t(number - 1)); }
+
+    // --- shell (app/)
+    void FormCreate(QObject* Sender);
+    void FormCanResize(QObject* Sender, int& NewWidth, int& NewHeight, bool& Resize);
+    void FormClose(QObject* Sender, TCloseAction& Action);
+    void BitBtnExitClick(QObject* Sender);
+    void Exit2Click(QObject* Sender);
+    void About1Click(QObject* Sender);
+
+    // --- test definition (sequencing/)
+    void LoadTestDefinition();
+    // Clears the line store, loads "default1.tst" from the working folder and
+    // applies it when it has more than one line.
+    void StartupLoad();
+    // Replaces the line store's content with the file's text.
+    void LoadLineStore(const QString& fileName);
+    void Open1Click(QObject* Sender);
+    void BitBtnOpenClick(QObject* Sender);
+
+    // --- connection (connection/)
+    void BitBtnDisconnectClick(QObject* Sender);
+
+    int32_t TestStep = 0;
+
+    // Connection fields and status.
+    TLabel* Label4 = nullptr;
+    TLabel* Label3 = nullptr;
+    TLabel* LabelStatus = nullptr;
+    TEdit* EditAddress = nullptr;
+    TEdit* EditPort = nullptr;
+
+    // Slot controls, by their designed names.
+    TLabel *LabelFirmware, *LabelTemp, *LabelLightSensorLevel, *LabelBrightness,
+        *LabelBackLightStatus, *LabelPSUValues, *LabelFaultStatus, *LabelPollController;
+    TLabel *Label1, *Label2, *Label11, *Label12, *Label5, *Label6, *Label7, *Label8, *Label9,
+        *Label10;
+    TEdit *EditReadFirmware, *EditReadTemp, *EditReadLightSensorLevel, *EditReadBrightness,
+        *EditReadBacklightStatus, *EditReadPSUValue, *EditReadFaultStatus, *EditPollController;
+    TEdit *Edit1, *Edit2, *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8, *Edit9, *Edit10;
+    TMemo *MemoReadFirmware, *MemoReadTemp, *MemoReadLightSensorLevel, *MemoReadBrightness,
+        *MemoReadBacklightStatus, *MemoReadPSUValue, *MemoReadFaultStatus, *MemoPollController;
+    TEdit *Edit11, *Edit12, *Edit13, *Edit14, *Edit15, *Edit16, *Edit17, *Edit18, *Edit19, *Edit20;
+
+    // Buttons.
+    TBitBtn* BitBtnConnect = nullptr;
+    TBitBtn* BitBtnStartTest = nullptr;
+    TBitBtn* BitBtnDisconnect = nullptr;
+    TBitBtn* BitBtnExit = nullptr;
+    TBitBtn* BitBtnOpen = nullptr;
+
+    // Line store, status bar, logo.
+    TMemo* Memo1 = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
+    TPanel* Panel1 = nullptr;
+    TImage* Image1 = nullptr;
+    TLabel* Label13 = nullptr;
+
+    // Menu.
+    TMainMenu* MainMenu1 = nullptr;
+    QMenu* Exit1 = nullptr;
+    TMenuItem* Exit2 = nullptr;
+    TMenuItem* Open1 = nullptr;
+    QMenu* Help1 = nullptr;
+    TMenuItem* About1 = nullptr;
+
+    // Components without a place on screen.
+    TTimer* Timer1 = nullptr;
+    TTimer* TimerWatchDog = nullptr;
+    TOpenDialog* OpenDialog1 = nullptr;
+
+    // The About window, created hidden at start-up; owned by this window.
+    TFormAbout* FormAbout = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildConnectionArea();
+    void BuildSlots();
+    void BuildButtons();
+    void BuildLineStoreAndLogo();
+    void BuildMenu();
+    void BuildComponents();
+    void SetTabOrder();
+    void Wire();
+
+    QWidget* m_client = nullptr; // the 782 x 545 client area below the menu
+    std::array<TTestSlot, kSlotCount> m_slots;
+};
+
+inline constexpr int kClientWidth = 782;
+inline constexpr int kClientHeight = 545;
+inline constexpr int kOuterWidth = 798;
+inline constexpr int kOuterHeight = 603;

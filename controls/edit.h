@@ -1,0 +1,24 @@
+#pragma once
+
+#include "controls/look.h"
+
+#include <QByteArray>
+#include <QLineEdit>
+
+// Single-line text field. Its text is bytes: what the program sets is kept
+// byte for byte (up to a NUL, where a control's text ends) and only decoded
+// for display; what the operator types is taken as UTF-8.
+class TEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TEdit(QWidget* parent);
+
+    const QByteArray& Text() const { return m_text; }
+    void SetText(const QByteArray& text);
+    void SetColor(TColor color);
+    TColor Color() const { return m_color; }
+
+private:
+    QByteArray m_text;
+    TColor m_color = TColor::clWindow;
+};

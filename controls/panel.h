@@ -1,0 +1,35 @@
+#pragma once
+
+#include "controls/look.h"
+
+#include <QPixmap>
+#include <QWidget>
+
+// Container rectangle filled with its colour, no bevel.
+class TPanel : public QWidget {
+    Q_OBJECT
+public:
+    TPanel(QWidget* parent, TColor color);
+};
+
+// Picture control. Stretch scales the picture to fill the control, otherwise
+// it is drawn at its own size from the top left. Transparent leaves out the
+// colour of the picture's lower-left pixel.
+class TImage : public QWidget {
+    Q_OBJECT
+public:
+    explicit TImage(QWidget* parent);
+
+    void LoadPicture(const QString& path);
+    void SetStretch(bool stretch) { m_stretch = stretch; }
+    void SetTransparent(bool transparent) { m_transparent = transparent; }
+    const QPixmap& Picture() const { return m_picture; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPixmap m_picture;
+    bool m_stretch = false;
+    bool m_transparent = false;
+};

@@ -1,0 +1,60 @@
+// The test definition as the main window applies it: the line store Memo1
+// and the eighteen slots.
+#include "app/main_window.h"
+
+#include "base/text.h"
+#include "controls/edit.h"
+#include "controls/label.h"
+#include "controls/memo.h"
+#include "controls/open_dialog.h"
+#include "sequencing/test_definition.h"
+
+namespace {
+// Lines 0 and 1 hold address and port; line i (2..19) feeds slot i - 1.
+constexpr qsizetype kFirstSlotLine = 2;
+constexpr qsizetype kLastSlotLine = kFirstSlotLine + kSlotCount - 1;
+} // namespace
+
+void TForm1::LoadLineStore(const QString& fileName) {
+    Memo1->SetText(ReadDefinitionFile(fileName));
+}
+
+void TForm1::LoadTestDefinition() {
+    const qsizetype lineCount = Memo1->LineCount();
+    // Lines after the last slot line are counted as items but applied to
+    // nothing, so the walk stops there.
+    for (qsizetype i = 0; i < qMin(lineCount, kLastSlotLine + 1); ++i) {
+        const TDefinitionLine line = SplitDefinitionLine(Memo1->Line(i));
+        if (i == 0) {
+            EditAddress->SetText(line.value);
+        } else if (i == 1) {
+            EditPort->SetText(line.value);
+        } else {
+            const TTestSlot& slot = Slot(int(i - 1));
+            slot.Label->SetCaption(line.label);
+            slot.Label->show();
+            slot.Result->show();
+            slot.Result->setAccessibleName(slot.Label->ShownText());
+            slot.SetCommand(line.value);
+            slot.Holder()->hide();
+        }
+    }
+}
+
+void TForm1::StartupLoad() {
+    Memo1->Clear();
+    LoadLineStore(QStringLiteral("default1.tst"));
+    if (Memo1->LineCount() > 1)
+        LoadTestDefinition();
+}
+
+void TForm1::Open1Click(QObject*) {
+    if (!OpenDialog1->Execute())
+        return;
+    LoadLineStore(OpenDialog1->FileName);
+    LoadTestDefinition();
+}
+
+void TForm1::BitBtnOpenClick(QObject* Sender) {
+    Open1Click(Sender);
+}
