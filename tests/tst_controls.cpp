@@ -1,0 +1,149 @@
+#include "base/exceptions.h"
+#include "controls/bitbtn.h"
+#include "controls/edit.h"
+#include "controls/label.h"
+#include "controls/memo.h"
+#include "controls/timer.h"
+#include "test_support.h"
+
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QSignalSpy>
+#include <QTest>
+
+class TestControls : public QObject {
+    Q_OBJECT
+
+    // Counts ticks of a timer under test.
+    struct Ticker {
+        int ticks = 0;
+        void Tick(QObject*) { ++ticks; }
+    };
+
+private slots:
+    void labelMnemonic_data();
+    void labelMnemonic();
+    void labelAutoSizeKeepsItsEdge();
+    void editKeepsBytes();
+    void memoLines();
+    void enablingAnEnabledTimerDoesNotRestartIt();
+    void timerFiresRepeatedlyUntilDisabled();
+    void handlerErrorsReachTheErrorDisplay();
+};
+
+void TestControls::labelMnemonic_data() {
+    QTest::addColumn<QByteArray>("caption");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QByteArray("Read Temp") << QStringLiteral("Read Temp");
+    QTest::newRow("mnemonic hidden") << QByteArray("&Open") << QStringLiteral("Open");
+    QTest::newRow("double shows one") << QByteArray("A && B") << QStringLiteral("A & B");
+    QTest::newRow("markup is text") << QByteArray("<b>x</b>") << QStringLiteral("<b>x</b>");
+    QTest::newRow("latin-1 byte") << QByteArray("caf\xe9") << QStringLiteral("caf\u00e9");
+}
+
+void TestControls::labelMnemonic() {
+    QFETCH(QByteArray, caption);
+    QFETCH(QString, shown);
+    TLabel label(nullptr);
+    label.SetCaption(caption);
+    QCOMPARE(label.Caption(), caption);
+    QCOMPARE(label.ShownText(), shown);
+    QCOMPARE(label.accessibleName(), shown);
+}
+
+void TestControls::labelAutoSizeKeepsItsEdge() {
+    TLabel left(nullptr);
+    left.setGeometry(100, 10, 1, 1);
+    left.SetCaption("short");
+    const int shortWidth = left.width();
+    left.SetCaption("a much longer caption");
+    QCOMPARE(left.x(), 100);
+    QVERIFY(left.width() > shortWidth);
+    QCOMPARE(left.height(), QFontMetrics(left.font()).height());
+
+    TLabel right(nullptr);
+    right.SetAlignment(TLabel::TAlignment::RightJustify);
+    right.setGeometry(400, 10, 103, 15); // right edge at 503
+    right.SetCaption("short");
+    QCOMPARE(right.geometry().right() + 1, 503);
+    right.SetCaption("a much longer notice line than before");
+    QCOMPARE(right.geometry().right() + 1, 503);
+    QVERIFY(right.x() < 400);
+}
+
+void TestControls::editKeepsBytes() {
+    TEdit edit(nullptr);
+    const QByteArray bytes("\xff\xfe[0A!?v]\r\n\x80", 12);
+    edit.SetText(bytes);
+    QCOMPARE(edit.Text(), bytes);
+    edit.SetText(QByteArray("ab\0cd", 5));
+    QCOMPARE(edit.Text(), QByteArray("ab"));
+    edit.end(false);
+    QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("\u00e9"));
+    QApplication::sendEvent(&edit, &typed);
+    QCOMPARE(edit.Text(), QByteArray("ab\xc3\xa9"));
+}
+
+void TestControls::memoLines() {
+    TMemo memo(nullptr);
+    memo.SetLines({"[0A!?", "psl]"});
+    QCOMPARE(memo.Text(), QByteArray("[0A!?\r\npsl]\r\n"));
+    QCOMPARE(memo.LineCount(), 2);
+    memo.SetText("a\n\rb\r\n" + QByteArray(5000, 'y'));
+    QCOMPARE(memo.LineCount(), 4);
+    QCOMPARE(memo.Line(1), QByteArray());
+    QCOMPARE(memo.Line(2), QByteArray("b"));
+    QCOMPARE(memo.Line(3).size(), 4096);
+    memo.Clear();
+    QCOMPARE(memo.LineCount(), 0);
+}
+
+void TestControls::enablingAnEnabledTimerDoesNotRestartIt() {
+    Ticker ticker;
+    TTimer timer(nullptr, 300);
+    timer.OnTimer = TNotifyEvent(&ticker, &Ticker::Tick);
+    QElapsedTimer clock;
+    clock.start();
+    timer.SetEnabled(true);
+    // Keep enabling it: a restarting timer would never fire.
+    while (ticker.ticks == 0 && clock.elapsed() < 2000) {
+        timer.SetEnabled(true);
+        QTest::qWait(20);
+    }
+    QCOMPARE(ticker.ticks, 1);
+    QVERIFY2(clock.elapsed() < 450, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestControls::timerFiresRepeatedlyUntilDisabled() {
+    Ticker ticker;
+    TTimer timer(nullptr, 20);
+    timer.OnTimer = TNotifyEvent(&ticker, &Ticker::Tick);
+    timer.SetEnabled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(ticker.ticks >= 3, 2000);
+    timer.SetEnabled(false);
+    const int ticks = ticker.ticks;
+    QTest::qWait(60);
+    QCOMPARE(ticker.ticks, ticks);
+}
+
+void TestControls::handlerErrorsReachTheErrorDisplay() {
+    MessageBoxRecorder boxes;
+    struct Failing {
+        void Click(QObject*) { throw EConvertError("'x' is not a valid integer value"); }
+    } failing;
+    TBitBtn button(nullptr);
+    button.OnClick = TNotifyEvent(&failing, &Failing::Click);
+    button.click();
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("'x' is not a valid integer value."));
+    QCOMPARE(boxes.boxes[0].caption, Application().Title());
+    QCOMPARE(boxes.boxes[0].icon, TMsgIcon::Stop);
+    QCOMPARE(boxes.boxes[0].buttons, TMsgButtons::Ok);
+
+    TBitBtn unassigned(nullptr);
+    unassigned.click();
+    QCOMPARE(boxes.boxes.size(), 1);
+}
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"
