@@ -8,7 +8,7 @@ a pixel is covered by 0.5 - distance, which gives one pixel of smoothing.
 
 Button glyphs and the logo are drawn on KEY, the colour of their lower-left
 pixel, which the tool does not paint. Edges blend towards KEY so they look
-clean on a grey button face; no motif pixel is ever exactly KEY.
+clean on a grey button face; no pixel the motif covers is ever exactly KEY.
 """
 
 import math
@@ -137,14 +137,17 @@ class Canvas:
     def __init__(self, width, height, background):
         self.width, self.height = width, height
         self.pixels = [[tuple(map(float, background))] * width for _ in range(height)]
-        self.touched = [[False] * width for _ in range(height)]
+        self.cover = [[0.0] * width for _ in range(height)]
 
-    def fill(self, shape, colour, box=None, opacity=1.0):
-        """Paints shape; box (x0, y0, x1, y1) limits the work to where it can be."""
+    def fill(self, shape, colour, box=None, opacity=1.0, erase=False):
+        """Paints shape; box (x0, y0, x1, y1) limits the work to where it can be.
+
+        With erase, pixels the shape covers fully become background again, so
+        a key colour painted there stays transparent."""
         x0, y0, x1, y1 = box or (0, 0, self.width, self.height)
         paint = colour if callable(colour) else (lambda _x, _y: colour)
         for py in range(max(0, int(y0)), min(self.height, int(math.ceil(y1)))):
-            row, marks = self.pixels[py], self.touched[py]
+            row, marks = self.pixels[py], self.cover[py]
             for px in range(max(0, int(x0)), min(self.width, int(math.ceil(x1)))):
                 x, y = px + 0.5, py + 0.5
                 cover = opacity * max(0.0, min(1.0, 0.5 - shape(x, y)))
@@ -153,7 +156,7 @@ class Canvas:
                 c = paint(x, y)
                 old = row[px]
                 row[px] = tuple(o + (n - o) * cover for o, n in zip(old, c))
-                marks[px] = True
+                marks[px] = 0.0 if erase and cover >= 1.0 else max(marks[px], cover)
 
     def outlined(self, shape, fill, line, width=1.0, box=None):
         self.fill(shape, line, box)
@@ -165,8 +168,9 @@ class Canvas:
             row = bytearray()
             for px in range(self.width):
                 c = tuple(int(round(v)) for v in self.pixels[py][px])
-                if key is not None and self.touched[py][px] and c == key:
-                    # A motif pixel that happens to equal the key would vanish.
+                if key is not None and self.cover[py][px] >= 0.5 and c == key:
+                    # A motif pixel that happens to equal the key would leave
+                    # a hole; a faint edge pixel that rounds to it may go.
                     c = (c[0], c[1], c[2] - 1 if c[2] > 0 else 1)
                 row += bytes(c)
             rows.append(bytes(row))
@@ -204,7 +208,7 @@ def glyph_connect():
     # crossing and below at the other; a thin gap marks which is on top.
     over = lambda x, y: max(lower(x, y), x + y - 16.5)
     under = lambda x, y: max(lower(x, y), 16.5 - x - y)
-    c.fill(grow(over, 0.7), KEY)
+    c.fill(grow(over, 0.7), KEY, erase=True)
     c.fill(over, BLUE)
     c.fill(cut(under, grow(upper, 0.7)), BLUE)
     c.save("glyph_connect.png", KEY)
