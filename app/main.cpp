@@ -5,6 +5,8 @@
 
 int main(int argc, char** argv) {
     TQtApplication qtApplication(argc, argv);
+    // Ties the windows to the installed zyl-test-tool.desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("zyl-test-tool"));
     QApplication::setWindowIcon(Application().Icon());
     // Closing the main window ends the application, also while the About
     // window is shown.
