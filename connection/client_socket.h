@@ -1,0 +1,265 @@
+#pragma once
+
+#include "base/events.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <netinet/in.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+// The non-blocking TCP client component and its socket object, on BSD sockets
+// driven by the Qt event loop. Every notification and lookup completion is
+// delivered through the loop, never inside the call that caused it, and every
+// such delivery runs inside Guarded(), so an error raised there reaches the
+// error display. Errors raised inside a call the application made propagate
+// to that caller.
+
+enum TClientType { ctNonBlocking = 0, ctBlocking = 1 };
+
+// What the socket object reports to its owner.
+enum TSocketEventKind {
+    skLookup,
+    skConnecting,
+    skConnect,
+    skDisconnect,
+    skListen,
+    skAccept,
+    skWrite,
+    skRead
+};
+
+// The kind of error passed to OnError.
+enum TErrorEvent { erGeneral, erSend, erReceive, erConnect, erDisconnect, erAccept, erLookup };
+
+// Notification bits, with the values the notification mask has always had.
+enum : int { kFdRead = 1, kFdWrite = 2, kFdAccept = 8, kFdConnect = 16, kFdClose = 32 };
+inline constexpr int kNonBlockingMask = kFdRead | kFdWrite | kFdConnect | kFdClose;
+
+// The component's own error codes.
+inline constexpr int kErrorNoAddress = 1110;
+inline constexpr int kErrorBadAddress = 1111;
+
+class TCustomWinSocket;
+class TSocketHandle;
+
+using TSocketNotifyEvent = TEvent<QObject* /*Sender*/, TCustomWinSocket* /*Socket*/>;
+using TSocketErrorEvent =
+    TEvent<QObject* /*Sender*/, TCustomWinSocket* /*Socket*/, TErrorEvent, int& /*ErrorCode*/>;
+
+// "Windows socket error: <text> (<code>), on API '<api>'", the text being the
+// system's description of the errno value without trailing blanks, control
+// characters and full stops (empty for an unknown number).
+QByteArray SocketErrorMessage(int code, const char* api);
+
+// The error kind of a notification that carries an error, by its event bit.
+TErrorEvent ErrorKindOf(int eventBit);
+
+// Strict dotted-quad IPv4 text (four decimal parts 0-255, no short forms, no
+// leading zeros) to an address in network byte order; false when it is not one.
+bool ParseIPv4(const QByteArray& text, in_addr_t* address);
+
+// A name lookup: a host name gives an IPv4 address, a service name its TCP
+// port; both in network byte order. error is 0 or an errno value.
+enum class TLookupKind { Host, Service };
+struct TLookupResult {
+    int error = 0;
+    quint32 value = 0;
+};
+using TResolver = std::function<TLookupResult(TLookupKind, const QByteArray& name)>;
+
+// getaddrinfo (AF_INET) for hosts, getservbyname_r (service, "tcp") for
+// services. Name-not-found gives ENXIO, a temporary failure ETIMEDOUT.
+TLookupResult SystemResolver(TLookupKind kind, const QByteArray& name);
+
+// The socket object: owns the descriptor, resolves the peer, turns readiness
+// into one-shot notifications and sends and receives. Not copyable.
+class TCustomWinSocket {
+public:
+    using TEventHook = std::function<void(TCustomWinSocket*, TSocketEventKind)>;
+    using TErrorHook = std::function<void(TCustomWinSocket*, TErrorEvent, int&)>;
+
+    TCustomWinSocket();
+    // Closes the descriptor without any event and forgets a pending lookup.
+    virtual ~TCustomWinSocket();
+    TCustomWinSocket(const TCustomWinSocket&) = delete;
+    TCustomWinSocket& operator=(const TCustomWinSocket&) = delete;
+
+    int SocketHandle() const { return m_handle; }
+    bool Connected() const { return m_connected; }
+    const sockaddr_in& RemoteAddress() const { return m_remote; }
+
+    // Sends the bytes as they are, by one SendBytes.
+    int SendString(const QByteArray& text);
+    // Bytes accepted, 0 when not connected, -1 on would-block (a write
+    // notification follows when room is free) or on a failure whose error the
+    // handler cleared. A failure reports erSend, closes with OnDisconnect and
+    // raises ESocketError unless cleared.
+    int SendBytes(const void* buffer, int count);
+    // Everything waiting now, as one text of exactly that size; empty when
+    // nothing waits, when not connected or on would-block.
+    QByteArray ReceiveString();
+    // count -1: the number of bytes waiting. Otherwise bytes received, 0 when
+    // not connected, -1 as for SendBytes (erReceive, "recv"). Re-arms the read
+    // notification.
+    int ReceiveBytes(void* buffer, int count);
+
+    // Starts an attempt on a new descriptor; a descriptor of an earlier
+    // attempt is closed silently and a pending lookup forgotten. Raises
+    // "Socket already open" while connected.
+    void OpenConnection(const QByteArray& host, const QByteArray& address,
+                        const QByteArray& service, quint16 port, bool blocking);
+    // Closes the connection when handle is the current descriptor: OnDisconnect
+    // (descriptor still open), then close. Cancels a pending lookup in any case.
+    virtual void CloseConnection(int handle);
+
+    // Called with every event and error of this socket object.
+    TEventHook EventHook;
+    TErrorHook ErrorHook;
+    // Runs host and service lookups on a worker thread (and in blocking mode
+    // at once); replaceable so tests need no name service.
+    TResolver Resolver = SystemResolver;
+
+protected:
+    virtual void NotifyConnect(int handle);
+    virtual void NotifyRead(int handle);
+    virtual void NotifyWrite(int handle);
+
+    void Event(TSocketEventKind kind);
+    void Error(TErrorEvent kind, int& code);
+    // The notification mask: kNonBlockingMask or 0 (blocking); applied at once
+    // to an existing descriptor.
+    void SetNotificationMask(int mask);
+
+    bool m_connected = false;
+
+private:
+    friend class TSocketHandle;
+    enum TStage { StageIdle, StageAddress, StagePort };
+
+    void ResolveStep(const QByteArray& host, const QByteArray& address, const QByteArray& service,
+                     quint16 port);
+    void ResolveNow(const QByteArray& host, const QByteArray& address, const QByteArray& service,
+                    quint16 port);
+    void ReportLookupFailure(int code, const QByteArray& message);
+    void StartLookup(TLookupKind kind, const QByteArray& name);
+    void LookupCompleted(quint64 id, TLookupResult result);
+    void StartConnect();
+    void ApplyNotificationMask();
+    void SocketNotification(int handle, int eventBit, int error);
+    // A failed send or receive: erSend/erReceive, close, raise unless cleared.
+    int TransferFailed(TErrorEvent kind, int error, const char* api);
+    // Closes the current descriptor without any event; 0 or close()'s errno.
+    int DropHandle();
+    void ResetRemote();
+
+    int m_handle = -1;
+    TSocketHandle* m_handleObject = nullptr;
+    // Parent of the per-descriptor objects; deleting it discards whatever they
+    // still had queued.
+    std::unique_ptr<QObject> m_channel;
+    sockaddr_in m_remote{};
+    int m_mask = kNonBlockingMask;
+    TStage m_stage = StageIdle;
+    quint64 m_pendingLookup = 0; // 0: none
+    quint64 m_lookupSerial = 0;
+    QByteArray m_savedService;
+    quint16 m_savedPort = 0;
+    std::recursive_mutex m_lock;
+    // Expires with this object: a lookup finishing later finds nobody.
+    std::shared_ptr<TCustomWinSocket> m_self;
+};
+
+class TClientWinSocket : public TCustomWinSocket {
+public:
+    TClientType ClientType() const { return m_clientType; }
+    // Equal value: nothing. Connected: raises "Can't change value while
+    // socket is active". Sets the notification mask.
+    void SetClientType(TClientType value);
+
+protected:
+    void NotifyConnect(int handle) override;
+
+private:
+    TClientType m_clientType = ctNonBlocking;
+};
+
+// The settings and the Active flag. Active reads true only from OnConnect to
+// OnDisconnect.
+class TAbstractSocket : public QObject {
+public:
+    explicit TAbstractSocket(QObject* owner) : QObject(owner) {}
+
+    bool Active() const { return m_active; }
+    // Equal to Active(): nothing. Loading: stored only. Otherwise ApplyActive;
+    // the flag itself changes only with the connect and disconnect events.
+    void SetActive(bool value);
+    QByteArray Address() const { return m_address; }
+    void SetAddress(const QByteArray& value);
+    QByteArray Host() const { return m_host; }
+    void SetHost(const QByteArray& value);
+    QByteArray Service() const { return m_service; }
+    void SetService(const QByteArray& value);
+    int Port() const { return m_port; }
+    void SetPort(int value);
+
+    // The owner sets designed values between BeginLoading and Loaded without
+    // the active check and without opening anything; Loaded opens the
+    // connection when a designed Active of true was stored.
+    void BeginLoading() { m_loading = true; }
+    void Loaded();
+
+    virtual void FireEvent(TCustomWinSocket* socket, TSocketEventKind kind) = 0;
+    virtual void FireError(TCustomWinSocket* socket, TErrorEvent kind, int& code) = 0;
+
+protected:
+    virtual void ApplyActive(bool value) = 0;
+    void SetText(QByteArray& field, const QByteArray& value);
+    void CheckInactive() const;
+
+    bool m_active = false;
+    bool m_loading = false;
+    int m_port = 0;
+    QByteArray m_address;
+    QByteArray m_host;
+    QByteArray m_service;
+};
+
+// The event properties; Sender is the component, Socket its socket object.
+class TCustomSocket : public TAbstractSocket {
+public:
+    using TAbstractSocket::TAbstractSocket;
+
+    void FireEvent(TCustomWinSocket* socket, TSocketEventKind kind) override;
+    void FireError(TCustomWinSocket* socket, TErrorEvent kind, int& code) override;
+
+    TSocketNotifyEvent OnLookup;
+    TSocketNotifyEvent OnConnecting;
+    TSocketNotifyEvent OnConnect;
+    TSocketNotifyEvent OnDisconnect;
+    TSocketNotifyEvent OnRead;
+    TSocketNotifyEvent OnWrite;
+    TSocketErrorEvent OnError;
+};
+
+// The client component the main window holds; owned by its owner through the
+// QObject tree, it owns one socket object.
+class TClientSocket : public TCustomSocket {
+public:
+    explicit TClientSocket(QObject* owner);
+    // Closes the descriptor without OnDisconnect.
+    ~TClientSocket() override;
+
+    TClientWinSocket* WinSocket() const { return m_socket.get(); }
+    TClientType ClientType() const { return m_socket->ClientType(); }
+    void SetClientType(TClientType value) { m_socket->SetClientType(value); }
+
+protected:
+    void ApplyActive(bool value) override;
+
+private:
+    std::unique_ptr<TClientWinSocket> m_socket;
+};

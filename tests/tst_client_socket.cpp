@@ -1,0 +1,695 @@
+#include "app/application.h"
+#include "base/exceptions.h"
+#include "connection/client_socket.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// Runs the loop until done() holds or ms have passed; never waits longer than
+// it must, so a thousand round trips stay fast.
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+    QTimer deadline; // also wakes the blocking processEvents below
+    deadline.setSingleShot(true);
+    deadline.start(ms);
+    while (!done()) {
+        if (!deadline.isActive())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+qsizetype FdCount() {
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+}
+
+// A loopback port on which nobody listens.
+quint16 RefusedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+QByteArray Pattern(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 % 251);
+    return bytes;
+}
+
+// Writes down every event of a component as "<event> <Active flag>" and, for
+// OnError, "Error <kind> <code>".
+class TRecorder : public QObject {
+public:
+    explicit TRecorder(TClientSocket* component) : m_component(component) {
+        component->OnLookup = TSocketNotifyEvent(this, &TRecorder::Lookup);
+        component->OnConnecting = TSocketNotifyEvent(this, &TRecorder::Connecting);
+        component->OnConnect = TSocketNotifyEvent(this, &TRecorder::Connect);
+        component->OnDisconnect = TSocketNotifyEvent(this, &TRecorder::Disconnect);
+        component->OnRead = TSocketNotifyEvent(this, &TRecorder::Read);
+        component->OnWrite = TSocketNotifyEvent(this, &TRecorder::Write);
+        component->OnError = TSocketErrorEvent(this, &TRecorder::Error);
+    }
+
+    QStringList log;
+    bool clearCode = false;
+    // Runs after an event is written down, with its name.
+    std::function<void(const QString&, TCustomWinSocket*)> action;
+
+    qsizetype Count(const QString& entry) const { return log.count(entry); }
+
+private:
+    void Lookup(QObject* s, TCustomWinSocket* w) { Note("Lookup", s, w); }
+    void Connecting(QObject* s, TCustomWinSocket* w) { Note("Connecting", s, w); }
+    void Connect(QObject* s, TCustomWinSocket* w) { Note("Connect", s, w); }
+    void Disconnect(QObject* s, TCustomWinSocket* w) { Note("Disconnect", s, w); }
+    void Read(QObject* s, TCustomWinSocket* w) { Note("Read", s, w); }
+    void Write(QObject* s, TCustomWinSocket* w) { Note("Write", s, w); }
+    void Error(QObject*, TCustomWinSocket*, TErrorEvent kind, int& code) {
+        log << QStringLiteral("Error %1 %2").arg(kind).arg(code);
+        if (clearCode)
+            code = 0;
+    }
+    void Note(const char* name, QObject* sender, TCustomWinSocket* socket) {
+        const bool right = sender == m_component && socket == m_component->WinSocket();
+        log << QStringLiteral("%1 %2").arg(QLatin1String(name), m_component->Active() ? "1" : "0") +
+                   (right ? "" : " wrong sender");
+        if (action)
+            action(QLatin1String(name), socket);
+    }
+
+    TClientSocket* m_component;
+};
+
+} // namespace
+
+class TestClientSocket : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void errorMessage_data();
+    void errorMessage();
+    void parseIPv4_data();
+    void parseIPv4();
+
+    void connectsToListeningPeer();
+    void refusedPortFailsTheAttemptOnly();
+    void missingOrInvalidAddress_data();
+    void missingOrInvalidAddress();
+    void handlerErrorReachesErrorDisplay();
+    void receivesEveryByteOnce_data();
+    void receivesEveryByteOnce();
+    void writeNotificationAfterWouldBlock();
+    void peerClosesInOrder();
+    void peerResetsConnection();
+    void transfersWhileIdle();
+    void deactivateWhileConnected();
+    void deactivateWhileAttemptPending();
+    void portUsesLow16Bits_data();
+    void portUsesLow16Bits();
+    void propertiesWhileActive_data();
+    void propertiesWhileActive();
+    void textPropertiesIgnoreLetterCase();
+    void loadingStoresWithoutOpening();
+    void blockingMode();
+    void hostLookupThroughHostsFile();
+    void lookupFailure();
+    void serviceLookupGivesPort();
+    void newActivationCancelsPendingLookup();
+    void destructionCancelsPendingLookup();
+    void descriptorsDoNotLeak_data();
+    void descriptorsDoNotLeak();
+
+private:
+    // Activates towards the server and waits for the write notification.
+    bool Connect();
+    // Takes the server's side of the attempt and waits for the write
+    // notification that follows OnConnect.
+    bool FinishConnect();
+    QTcpSocket* AcceptPeer();
+    // Sets Port and Address and activates; the raised message, or empty.
+    QByteArray Activate(const QByteArray& address, int port);
+
+    std::unique_ptr<QObject> m_form;
+    TClientSocket* m_socket = nullptr;
+    std::unique_ptr<TRecorder> m_rec;
+    std::unique_ptr<QTcpServer> m_server;
+    QTcpSocket* m_peer = nullptr;
+    QStringList m_shown;
+    qsizetype m_fds = 0;
+};
+
+void TestClientSocket::initTestCase() {
+    // A lookup worker keeps its thread's wake-up descriptor while it lives;
+    // let it end at once so the descriptor count settles after each case.
+    QThreadPool::globalInstance()->setExpiryTimeout(0);
+}
+
+void TestClientSocket::init() {
+    m_shown.clear();
+    Application().messageBox = [this](const TMessageBoxRequest& request) {
+        m_shown << request.text;
+        return TMsgAnswer::Ok;
+    };
+    m_fds = FdCount();
+    m_form = std::make_unique<QObject>();
+    m_socket = new TClientSocket(m_form.get());
+    m_rec = std::make_unique<TRecorder>(m_socket);
+    m_server = std::make_unique<QTcpServer>();
+    QVERIFY(m_server->listen(QHostAddress::LocalHost));
+    m_peer = nullptr;
+}
+
+void TestClientSocket::cleanup() {
+    m_form.reset();
+    m_rec.reset();
+    m_server.reset(); // with the peers it accepted
+    QVERIFY(WaitUntil([&] { return FdCount() == m_fds; }));
+}
+
+QTcpSocket* TestClientSocket::AcceptPeer() {
+    if (!WaitUntil([&] { return m_server->hasPendingConnections(); }))
+        return nullptr;
+    return m_server->nextPendingConnection();
+}
+
+QByteArray TestClientSocket::Activate(const QByteArray& address, int port) {
+    m_socket->SetPort(port);
+    m_socket->SetAddress(address);
+    try {
+        m_socket->SetActive(true);
+    } catch (const ESocketError& error) {
+        return error.Message();
+    }
+    return {};
+}
+
+bool TestClientSocket::Connect() {
+    return Activate("127.0.0.1", m_server->serverPort()).isEmpty() && FinishConnect();
+}
+
+bool TestClientSocket::FinishConnect() {
+    m_peer = AcceptPeer();
+    return m_peer && WaitUntil([&] { return m_rec->Count("Write 1") == 1; });
+}
+
+void TestClientSocket::errorMessage_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("refused") << int(ECONNREFUSED)
+                             << QByteArray("Windows socket error: Connection refused (111), on API "
+                                           "'connect'");
+    QTest::newRow("broken pipe") << int(EPIPE)
+                                 << QByteArray(
+                                        "Windows socket error: Broken pipe (32), on API 'connect'");
+    QTest::newRow("no text for an unknown number")
+        << 4242 << QByteArray("Windows socket error:  (4242), on API 'connect'");
+}
+
+void TestClientSocket::errorMessage() {
+    QFETCH(int, code);
+    QFETCH(QByteArray, message);
+    QCOMPARE(SocketErrorMessage(code, "connect"), message);
+}
+
+void TestClientSocket::parseIPv4_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<quint32>("hostOrder");
+    QTest::newRow("loopback") << QByteArray("127.0.0.1") << true << 0x7f000001u;
+    QTest::newRow("broadcast") << QByteArray("255.255.255.255") << true << 0xffffffffu;
+    QTest::newRow("zero") << QByteArray("0.0.0.0") << true << 0u;
+    QTest::newRow("name") << QByteArray("localhost") << false << 0u;
+    QTest::newRow("short form") << QByteArray("127.1") << false << 0u;
+    QTest::newRow("hex part") << QByteArray("0x7f.0.0.1") << false << 0u;
+    QTest::newRow("part above 255") << QByteArray("256.0.0.1") << false << 0u;
+    QTest::newRow("five parts") << QByteArray("1.2.3.4.5") << false << 0u;
+    QTest::newRow("trailing space") << QByteArray("1.2.3.4 ") << false << 0u;
+    QTest::newRow("nul inside") << QByteArray("1.2.3.4\0x", 9) << false << 0u;
+    QTest::newRow("empty") << QByteArray() << false << 0u;
+}
+
+void TestClientSocket::parseIPv4() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(quint32, hostOrder);
+    in_addr_t address = 0;
+    QCOMPARE(ParseIPv4(text, &address), valid);
+    QCOMPARE(ntohl(address), hostOrder);
+}
+
+void TestClientSocket::connectsToListeningPeer() {
+    m_rec->action = [&](const QString& event, TCustomWinSocket*) {
+        // Active reads false while the setting is still running.
+        if (event == "Connecting")
+            QVERIFY(!m_socket->Active());
+    };
+    QCOMPARE(Activate("127.0.0.1", m_server->serverPort()), QByteArray());
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0"}));
+    QVERIFY(!m_socket->Active());
+    QVERIFY(FinishConnect());
+    QVERIFY(m_socket->Active());
+    QVERIFY(m_socket->WinSocket()->Connected());
+
+    // One write notification only: a byte from the peer is the next event.
+    m_peer->write("x");
+    QVERIFY(WaitUntil([&] { return m_rec->log.size() == 5; }));
+    QCOMPARE(m_rec->log,
+             QStringList({"Lookup 0", "Connecting 0", "Connect 1", "Write 1", "Read 1"}));
+    QCOMPARE(m_socket->WinSocket()->ReceiveString(), QByteArray("x"));
+
+    QCOMPARE(m_socket->WinSocket()->SendString("ping"), 4);
+    QVERIFY(WaitUntil([&] { return m_peer->bytesAvailable() == 4; }));
+    QCOMPARE(m_peer->readAll(), QByteArray("ping"));
+    try {
+        m_socket->WinSocket()->OpenConnection({}, "127.0.0.1", {}, 1, false);
+        QFAIL("opened twice");
+    } catch (const ESocketError& error) {
+        QCOMPARE(error.Message(), QByteArray("Socket already open"));
+    }
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::refusedPortFailsTheAttemptOnly() {
+    QCOMPARE(Activate("127.0.0.1", RefusedPort()), QByteArray());
+    QVERIFY(WaitUntil([&] { return !m_shown.isEmpty(); }));
+    QCOMPARE(m_rec->log,
+             QStringList({"Lookup 0", "Connecting 0",
+                          QStringLiteral("Error %1 %2").arg(erConnect).arg(ECONNREFUSED)}));
+    QCOMPARE(m_shown,
+             QStringList({QStringLiteral("Asynchronous socket error %1.").arg(ECONNREFUSED)}));
+    QVERIFY(!m_socket->Active());
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1); // not kept open
+
+    m_socket->SetActive(false);
+    QCOMPARE(m_rec->log.size(), 3);
+    m_rec->log.clear();
+    QVERIFY(Connect());
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
+}
+
+void TestClientSocket::missingOrInvalidAddress_data() {
+    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<bool>("clear");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("raised");
+    QTest::newRow("missing") << QByteArray() << false << 1110 << QByteArray("No address specified");
+    QTest::newRow("missing, cleared") << QByteArray() << true << 1110 << QByteArray();
+    QTest::newRow("host name") << QByteArray("localhost") << false << 1111
+                               << QByteArray("'localhost' is not a valid IPv4 address");
+    QTest::newRow("short form") << QByteArray("127.1") << false << 1111
+                                << QByteArray("'127.1' is not a valid IPv4 address");
+    QTest::newRow("invalid, cleared") << QByteArray("1.2.3") << true << 1111 << QByteArray();
+}
+
+void TestClientSocket::missingOrInvalidAddress() {
+    QFETCH(QByteArray, address);
+    QFETCH(bool, clear);
+    QFETCH(int, code);
+    QFETCH(QByteArray, raised);
+    m_rec->clearCode = clear;
+    QCOMPARE(Activate(address, m_server->serverPort()), raised);
+    QCOMPARE(m_rec->log,
+             QStringList({"Lookup 0", QStringLiteral("Error %1 %2").arg(erLookup).arg(code),
+                          "Disconnect 0"}));
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
+    QVERIFY(!m_socket->Active());
+    // No attempt went anywhere, and nothing arrives later.
+    QVERIFY(!WaitUntil([&] { return m_server->hasPendingConnections(); }, 100));
+    QCOMPARE(m_rec->log.size(), 3);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::handlerErrorReachesErrorDisplay() {
+    m_rec->action = [](const QString& event, TCustomWinSocket*) {
+        if (event == "Connect")
+            throw ESocketError("raised in OnConnect");
+    };
+    QVERIFY(Connect());
+    QCOMPARE(m_shown, QStringList({"raised in OnConnect."}));
+    // The loop went on: the write notification still came.
+    QCOMPARE(m_rec->log.last(), QStringLiteral("Write 1"));
+}
+
+void TestClientSocket::receivesEveryByteOnce_data() {
+    QTest::addColumn<int>("pieces");
+    QTest::addColumn<int>("pieceSize");
+    QTest::newRow("many small pieces") << 400 << 13;
+    QTest::newRow("one large burst") << 1 << 6 * 1024 * 1024;
+}
+
+void TestClientSocket::receivesEveryByteOnce() {
+    QFETCH(int, pieces);
+    QFETCH(int, pieceSize);
+    QByteArray received;
+    int depth = 0, deepest = 0, empty = 0;
+    m_rec->action = [&](const QString& event, TCustomWinSocket* socket) {
+        if (event != "Read")
+            return;
+        ++depth;
+        deepest = qMax(deepest, depth);
+        if (m_rec->Count("Read 1") == 1) {
+            // As under an error box: a nested loop while the data waits.
+            QEventLoop box;
+            QTimer::singleShot(50, &box, &QEventLoop::quit);
+            box.exec();
+        }
+        const QByteArray piece = socket->ReceiveString();
+        empty += piece.isEmpty();
+        received += piece;
+        --depth;
+    };
+    QVERIFY(Connect());
+    const QByteArray sent = Pattern(qsizetype(pieces) * pieceSize);
+    for (int i = 0; i < pieces; ++i) {
+        m_peer->write(sent.mid(qsizetype(i) * pieceSize, pieceSize));
+        m_peer->flush();
+    }
+    QVERIFY(WaitUntil([&] { return received.size() >= sent.size(); }, 10000));
+    QCOMPARE(received.size(), sent.size());
+    QVERIFY(received == sent);
+    QCOMPARE(deepest, 1);
+    QCOMPARE(empty, 0);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::writeNotificationAfterWouldBlock() {
+    QVERIFY(Connect());
+    const QByteArray chunk = Pattern(1024 * 1024);
+    int sent = 0;
+    int result = 0;
+    for (int i = 0; i < 256 && result >= 0; ++i) {
+        result = m_socket->WinSocket()->SendString(chunk);
+        sent += qMax(result, 0);
+    }
+    QCOMPARE(result, -1);
+    QCOMPARE(m_rec->Count("Write 1"), 1);
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 2; }));
+    QVERIFY(WaitUntil([&] { return m_peer->bytesAvailable() == sent; }));
+    QCOMPARE(m_rec->Count("Write 1"), 2);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::peerClosesInOrder() {
+    QVERIFY(Connect());
+    m_peer->disconnectFromHost();
+    QVERIFY(WaitUntil([&] { return m_rec->log.last() == "Disconnect 0"; }));
+    QVERIFY(!m_socket->Active());
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
+    QCOMPARE(m_rec->log.size(), 5);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::peerResetsConnection() {
+    QVERIFY(Connect());
+    const linger hard{1, 0};
+    setsockopt(int(m_peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    m_peer->abort();
+    QVERIFY(WaitUntil([&] { return !m_shown.isEmpty(); }));
+    QCOMPARE(m_rec->log.last(), QStringLiteral("Error %1 %2").arg(erDisconnect).arg(ECONNRESET));
+    QCOMPARE(m_shown,
+             QStringList({QStringLiteral("Asynchronous socket error %1.").arg(ECONNRESET)}));
+    QVERIFY(m_socket->Active());
+    QVERIFY(m_socket->WinSocket()->Connected());
+
+    m_rec->log.clear();
+    try {
+        m_socket->WinSocket()->SendString("after reset");
+        QFAIL("send succeeded");
+    } catch (const ESocketError& error) {
+        QCOMPARE(error.Message(),
+                 QByteArray("Windows socket error: Broken pipe (32), on API 'send'"));
+    }
+    QCOMPARE(m_rec->log,
+             QStringList({QStringLiteral("Error %1 %2").arg(erSend).arg(EPIPE), "Disconnect 0"}));
+    QCOMPARE(m_socket->WinSocket()->SendString("again"), 0);
+}
+
+void TestClientSocket::transfersWhileIdle() {
+    TCustomWinSocket* socket = m_socket->WinSocket();
+    QCOMPARE(socket->SendString("nobody"), 0);
+    QCOMPARE(socket->ReceiveString(), QByteArray());
+    char byte;
+    QCOMPARE(socket->ReceiveBytes(&byte, 1), 0);
+    QVERIFY(Connect());
+    m_rec->log.clear();
+    QCOMPARE(socket->ReceiveBytes(nullptr, -1), 0);
+    QCOMPARE(socket->ReceiveString(), QByteArray());
+    QCOMPARE(socket->ReceiveBytes(&byte, 1), -1); // would block
+    QVERIFY(!WaitUntil([&] { return !m_rec->log.isEmpty(); }, 100));
+    QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::deactivateWhileConnected() {
+    QVERIFY(Connect());
+    bool handleOpen = false;
+    m_rec->action = [&](const QString& event, TCustomWinSocket* socket) {
+        if (event == "Disconnect")
+            handleOpen = fcntl(socket->SocketHandle(), F_GETFD) != -1;
+    };
+    m_socket->SetActive(false);
+    QCOMPARE(m_rec->log.last(), QStringLiteral("Disconnect 0"));
+    QVERIFY(handleOpen);
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
+    QVERIFY(WaitUntil([&] { return m_peer->state() == QAbstractSocket::UnconnectedState; }));
+    QCOMPARE(m_rec->log.size(), 5);
+}
+
+void TestClientSocket::deactivateWhileAttemptPending() {
+    QCOMPARE(Activate("127.0.0.1", m_server->serverPort()), QByteArray());
+    m_socket->SetActive(false);
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0"}));
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
+}
+
+void TestClientSocket::portUsesLow16Bits_data() {
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("wire");
+    QTest::newRow("70000") << 70000 << 4464;
+    QTest::newRow("-1") << -1 << 65535;
+}
+
+void TestClientSocket::portUsesLow16Bits() {
+    QFETCH(int, port);
+    QFETCH(int, wire);
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, quint16(wire)))
+        QSKIP("the port is taken on this machine");
+    QCOMPARE(Activate("127.0.0.1", port), QByteArray());
+    QCOMPARE(m_socket->Port(), port);
+    QVERIFY(WaitUntil([&] { return server.hasPendingConnections(); }));
+    QVERIFY(WaitUntil([&] { return m_socket->Active(); }));
+}
+
+void TestClientSocket::propertiesWhileActive_data() {
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("same address") << QByteArray("Address") << QByteArray("127.0.0.1") << false;
+    QTest::newRow("other address") << QByteArray("Address") << QByteArray("127.0.0.2") << true;
+    QTest::newRow("same port") << QByteArray("Port") << QByteArray() << false;
+    QTest::newRow("other port") << QByteArray("Port") << QByteArray("1") << true;
+    QTest::newRow("host") << QByteArray("Host") << QByteArray("localhost") << true;
+    QTest::newRow("service") << QByteArray("Service") << QByteArray("echo") << true;
+    QTest::newRow("client type") << QByteArray("ClientType") << QByteArray() << true;
+}
+
+void TestClientSocket::propertiesWhileActive() {
+    QFETCH(QByteArray, property);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, refused);
+    QVERIFY(Connect());
+    const int port = m_socket->Port();
+    QByteArray raised;
+    try {
+        if (property == "Address")
+            m_socket->SetAddress(value);
+        else if (property == "Port")
+            m_socket->SetPort(value.isEmpty() ? port : value.toInt());
+        else if (property == "Host")
+            m_socket->SetHost(value);
+        else if (property == "Service")
+            m_socket->SetService(value);
+        else
+            m_socket->SetClientType(ctBlocking);
+    } catch (const ESocketError& error) {
+        raised = error.Message();
+    }
+    QCOMPARE(raised,
+             refused ? QByteArray("Can't change value while socket is active") : QByteArray());
+    QCOMPARE(m_socket->Address(), QByteArray("127.0.0.1"));
+    QCOMPARE(m_socket->Port(), port);
+    QCOMPARE(m_socket->Host(), QByteArray());
+    QCOMPARE(m_socket->Service(), QByteArray());
+    QCOMPARE(m_socket->ClientType(), ctNonBlocking);
+    QVERIFY(m_socket->Active());
+}
+
+void TestClientSocket::textPropertiesIgnoreLetterCase() {
+    m_socket->SetHost("Controller");
+    m_socket->SetHost("CONTROLLER");
+    QCOMPARE(m_socket->Host(), QByteArray("Controller"));
+    // Only a to z fold: other bytes are compared as they are.
+    m_socket->SetService("\xe4");
+    m_socket->SetService("\xc4");
+    QCOMPARE(m_socket->Service(), QByteArray("\xc4"));
+}
+
+void TestClientSocket::loadingStoresWithoutOpening() {
+    m_socket->BeginLoading();
+    m_socket->SetPort(m_server->serverPort());
+    m_socket->SetAddress("127.0.0.1");
+    m_socket->SetActive(true);
+    m_socket->SetPort(m_server->serverPort()); // no active check while loading
+    QVERIFY(m_rec->log.isEmpty());
+    m_socket->Loaded();
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0"}));
+    QVERIFY(!m_socket->Active());
+    QVERIFY(WaitUntil([&] { return m_socket->Active(); }));
+}
+
+void TestClientSocket::blockingMode() {
+    m_socket->SetClientType(ctBlocking);
+    QCOMPARE(Activate("127.0.0.1", RefusedPort()),
+             QByteArray("Windows socket error: Connection refused (111), on API 'connect'"));
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Disconnect 0"}));
+    m_rec->log.clear();
+    QCOMPARE(Activate("127.0.0.1", m_server->serverPort()), QByteArray());
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Connect 1"}));
+    m_peer = AcceptPeer();
+    QVERIFY(m_peer);
+    QCOMPARE(m_socket->WinSocket()->SendString("blocking"), 8);
+    QVERIFY(WaitUntil([&] { return m_peer->bytesAvailable() == 8; }));
+    QVERIFY(!WaitUntil([&] { return m_rec->log.size() > 3; }, 100));
+}
+
+void TestClientSocket::hostLookupThroughHostsFile() {
+    m_socket->SetHost("localhost");
+    QCOMPARE(Activate({}, m_server->serverPort()), QByteArray());
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0"})); // the lookup runs in the background
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
+}
+
+void TestClientSocket::lookupFailure() {
+    m_socket->WinSocket()->Resolver = [](TLookupKind, const QByteArray&) {
+        return TLookupResult{ENXIO, 0};
+    };
+    m_socket->SetHost("no.such.host");
+    QCOMPARE(Activate({}, m_server->serverPort()), QByteArray());
+    QVERIFY(WaitUntil([&] { return !m_shown.isEmpty(); }));
+    QCOMPARE(m_rec->log,
+             QStringList({"Lookup 0", QStringLiteral("Error %1 %2").arg(erLookup).arg(ENXIO),
+                          "Disconnect 0"}));
+    QCOMPARE(m_shown, QStringList({"Windows socket error: No such device or address (6), on API "
+                                   "'ASync Lookup'"}));
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
+}
+
+void TestClientSocket::serviceLookupGivesPort() {
+    const quint16 port = m_server->serverPort();
+    QByteArray asked;
+    m_socket->WinSocket()->Resolver = [port, &asked](TLookupKind kind, const QByteArray& name) {
+        asked += (kind == TLookupKind::Service ? "service " : "host ") + name;
+        return TLookupResult{0, htons(port)};
+    };
+    m_socket->SetService("controller");
+    QCOMPARE(Activate("127.0.0.1", 1), QByteArray());
+    QVERIFY(WaitUntil([&] { return m_socket->Active(); }));
+    QCOMPARE(asked, QByteArray("service controller"));
+    QCOMPARE(ntohs(m_socket->WinSocket()->RemoteAddress().sin_port), port);
+}
+
+void TestClientSocket::newActivationCancelsPendingLookup() {
+    auto gate = std::make_shared<QSemaphore>();
+    m_socket->WinSocket()->Resolver = [gate](TLookupKind, const QByteArray&) {
+        gate->tryAcquire(1, 5000);
+        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
+    };
+    m_socket->SetHost("slow");
+    m_socket->SetPort(m_server->serverPort());
+    m_socket->SetActive(true);
+    m_socket->WinSocket()->Resolver = [](TLookupKind, const QByteArray&) {
+        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
+    };
+    m_socket->SetActive(true);
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
+    gate->release();
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_rec->log,
+             QStringList({"Lookup 0", "Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
+}
+
+void TestClientSocket::destructionCancelsPendingLookup() {
+    auto gate = std::make_shared<QSemaphore>();
+    m_socket->WinSocket()->Resolver = [gate](TLookupKind, const QByteArray&) {
+        gate->tryAcquire(1, 5000);
+        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
+    };
+    m_socket->SetHost("slow");
+    m_socket->SetPort(m_server->serverPort());
+    m_socket->SetActive(true);
+    m_form.reset();
+    gate->release();
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0"}));
+    QVERIFY(!m_server->hasPendingConnections());
+}
+
+void TestClientSocket::descriptorsDoNotLeak_data() {
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("connect and close") << false;
+    QTest::newRow("refused attempts") << true;
+}
+
+void TestClientSocket::descriptorsDoNotLeak() {
+    QFETCH(bool, refused);
+    const qsizetype before = FdCount();
+    m_rec->clearCode = true;
+    connect(m_server.get(), &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket* peer = m_server->nextPendingConnection())
+            peer->deleteLater();
+    });
+    m_socket->SetAddress("127.0.0.1");
+    m_socket->SetPort(refused ? RefusedPort() : m_server->serverPort());
+    for (int i = 0; i < 1000; ++i) {
+        m_socket->SetActive(true);
+        if (refused) {
+            QVERIFY(WaitUntil([&] { return m_rec->log.size() == 3 * (i + 1); }));
+        } else {
+            QVERIFY(WaitUntil([&] { return m_socket->Active(); }));
+            m_socket->SetActive(false);
+        }
+    }
+    QCOMPARE(m_rec->Count(refused ? QStringLiteral("Error %1 %2").arg(erConnect).arg(ECONNREFUSED)
+                                  : QStringLiteral("Disconnect 0")),
+             1000);
+    QVERIFY(WaitUntil([&] { return FdCount() == before; }));
+    QVERIFY(m_shown.isEmpty());
+}
+
+QTEST_MAIN(TestClientSocket)
+#include "tst_client_socket.moc"
