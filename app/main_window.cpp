@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/application.h"
+#include "connection/client_socket.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
 #include "controls/label.h"
@@ -259,6 +260,9 @@ void TForm1::BuildMenu() {
 void TForm1::BuildComponents() {
     Timer1 = new TTimer(this, 100);
     TimerWatchDog = new TTimer(this, 1000);
+    ClientSocket1 = new TClientSocket(this);
+    ClientSocket1->SetPort(3001);
+    ClientSocket1->SetAddress("127.0.0.1");
     OpenDialog1 = new TOpenDialog(this);
     // The designed name carries a drive path; here it is the start-up file of
     // the working folder.
@@ -323,12 +327,23 @@ void TForm1::SetTabOrder() {
 }
 
 void TForm1::Wire() {
+    BitBtnConnect->OnClick = TNotifyEvent(this, &TForm1::BitBtnConnectClick);
+    BitBtnStartTest->OnClick = TNotifyEvent(this, &TForm1::BitBtnStartTestClick);
     BitBtnExit->OnClick = TNotifyEvent(this, &TForm1::BitBtnExitClick);
     BitBtnOpen->OnClick = TNotifyEvent(this, &TForm1::BitBtnOpenClick);
     BitBtnDisconnect->OnClick = TNotifyEvent(this, &TForm1::BitBtnDisconnectClick);
     Exit2->OnClick = TNotifyEvent(this, &TForm1::Exit2Click);
     Open1->OnClick = TNotifyEvent(this, &TForm1::Open1Click);
     About1->OnClick = TNotifyEvent(this, &TForm1::About1Click);
+    Timer1->OnTimer = TNotifyEvent(this, &TForm1::Timer1Timer);
+    TimerWatchDog->OnTimer = TNotifyEvent(this, &TForm1::TimerWatchDogTimer);
+    ClientSocket1->OnLookup = TSocketNotifyEvent(this, &TForm1::ClientSocket1Lookup);
+    ClientSocket1->OnConnecting = TSocketNotifyEvent(this, &TForm1::ClientSocket1Connecting);
+    ClientSocket1->OnConnect = TSocketNotifyEvent(this, &TForm1::ClientSocket1Connect);
+    ClientSocket1->OnDisconnect = TSocketNotifyEvent(this, &TForm1::ClientSocket1Disconnect);
+    ClientSocket1->OnRead = TSocketNotifyEvent(this, &TForm1::ClientSocket1Read);
+    ClientSocket1->OnWrite = TSocketNotifyEvent(this, &TForm1::ClientSocket1Write);
+    ClientSocket1->OnError = TSocketErrorEvent(this, &TForm1::ClientSocket1Error);
 }
 
 void TForm1::Create() {

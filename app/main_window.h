@@ -1,5 +1,7 @@
 #pragma once
 
+#include "connection/client_socket.h"
+
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -74,8 +76,22 @@ public:
     void Open1Click(QObject* Sender);
     void BitBtnOpenClick(QObject* Sender);
 
+    // --- test cycle (sequencing/)
+    void BitBtnStartTestClick(QObject* Sender);
+    void Timer1Timer(QObject* Sender);
+    void TimerWatchDogTimer(QObject* Sender);
+    void ClientSocket1Read(QObject* Sender, TCustomWinSocket* Socket);
+
     // --- connection (connection/)
+    void BitBtnConnectClick(QObject* Sender);
     void BitBtnDisconnectClick(QObject* Sender);
+    void ClientSocket1Lookup(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket1Connecting(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket1Connect(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket1Disconnect(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket1Write(QObject* Sender, TCustomWinSocket* Socket);
+    void ClientSocket1Error(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent,
+                            int& ErrorCode);
 
     int32_t TestStep = 0;
 
@@ -123,6 +139,7 @@ public:
     // Components without a place on screen.
     TTimer* Timer1 = nullptr;
     TTimer* TimerWatchDog = nullptr;
+    TClientSocket* ClientSocket1 = nullptr;
     TOpenDialog* OpenDialog1 = nullptr;
 
     // The About window, created hidden at start-up; owned by this window.
@@ -141,6 +158,18 @@ private:
     void BuildComponents();
     void SetTabOrder();
     void Wire();
+
+    // The test is running exactly when Start Test reads "Stop Test".
+    bool TestRunning() const;
+    // Shows a complete reply in the current slot's field, shaded; the other
+    // fields return to the window colour.
+    void ShowReply(const QByteArray& reply);
+
+    // Status message: the prefix and the address field's text, to the status
+    // bar's simple text and the status label.
+    void ShowStatus(const char* prefix);
+    void SetConnectedButtons(bool connected);
+    void SetConnectionFieldsEnabled(bool enabled);
 
     QWidget* m_client = nullptr; // the 782 x 545 client area below the menu
     std::array<TTestSlot, kSlotCount> m_slots;

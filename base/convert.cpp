@@ -72,3 +72,10 @@ int32_t StrToInt(const QByteArray& text) {
         return *value;
     throw EConvertError(FormatMessage("'%s' is not a valid integer value", text));
 }
+
+int32_t StrToPort(const QByteArray& text) {
+    const int32_t port = StrToInt(text);
+    if (port < 1 || port > 65535)
+        throw EConvertError(FormatMessage("'%s' is not a valid port number", text));
+    return port;
+}

@@ -11,3 +11,8 @@
 // nothing may follow. Anything else throws EConvertError
 // "'<text>' is not a valid integer value".
 int32_t StrToInt(const QByteArray& text);
+
+// A TCP port typed by the operator: StrToInt's rules, then 1 to 65535.
+// Throws EConvertError "'<text>' is not a valid port number" for a number
+// outside that range.
+int32_t StrToPort(const QByteArray& text);

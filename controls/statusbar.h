@@ -11,7 +11,11 @@ public:
     explicit TStatusBar(QWidget* parent);
 
     const QByteArray& SimpleText() const { return m_simpleText; }
-    void SetSimpleText(const QByteArray& text) { m_simpleText = text; }
+    void SetSimpleText(const QByteArray& text);
+
+signals:
+    // Every write of the simple text, also of an equal one.
+    void SimpleTextWritten(const QByteArray& text);
 
 private:
     QByteArray m_simpleText;

@@ -3,8 +3,11 @@
 
 #include <QPainter>
 
-TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) {
-    setSizeGripEnabled(false);
+TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) { setSizeGripEnabled(false); }
+
+void TStatusBar::SetSimpleText(const QByteArray& text) {
+    m_simpleText = text;
+    emit SimpleTextWritten(text);
 }
 
 TPanel::TPanel(QWidget* parent, TColor color) : QWidget(parent) {

@@ -1,0 +1,26 @@
+#include "sequencing/receive_buffer.h"
+
+#include "base/text.h"
+
+TReceiveBuffer ReceiveBuffer;
+
+void TReceiveBuffer::Append(const QByteArray& piece) {
+    if (piece.size() >= kMaxKept) {
+        m_text = piece.right(kMaxKept);
+        return;
+    }
+    const qsizetype excess = m_text.size() + piece.size() - kMaxKept;
+    if (excess > 0)
+        m_text.remove(0, excess);
+    m_text += piece;
+}
+
+QByteArray ShownReply(const QByteArray& reply) {
+    if (reply.size() <= kMaxLineLength)
+        return reply;
+    qsizetype cut = kMaxLineLength;
+    // Back off over UTF-8 continuation bytes (10xxxxxx), at most three.
+    for (int i = 0; i < 3 && cut > 0 && (uchar(reply[cut]) & 0xC0) == 0x80; ++i)
+        --cut;
+    return reply.left(cut);
+}

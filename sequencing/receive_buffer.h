@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+
+// The reply being gathered. A controller that floods without ever ending a
+// reply must not exhaust memory, so at most the last kMaxKept bytes are kept;
+// the completion test looks at the last byte received, which is always kept.
+class TReceiveBuffer {
+public:
+    static constexpr qsizetype kMaxKept = 1024 * 1024;
+
+    void Clear() { m_text.clear(); }
+    void Append(const QByteArray& piece);
+    // A reply is complete when the last byte received is "]".
+    bool IsComplete() const { return !m_text.isEmpty() && m_text.back() == ']'; }
+    const QByteArray& Text() const { return m_text; }
+
+private:
+    QByteArray m_text;
+};
+
+// The one receive buffer of the process, emptied before each command is sent.
+extern TReceiveBuffer ReceiveBuffer;
+
+// The most of a reply a result field shows: its first 4096 bytes, cut back to
+// the start of a UTF-8 sequence so valid text stays valid.
+QByteArray ShownReply(const QByteArray& reply);
