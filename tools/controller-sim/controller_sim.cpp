@@ -176,6 +176,7 @@ private:
             m_timer.start(m_steps.head().waitMs);
     }
 
+    // What the kernel does not take at once is lost, as with any reset.
     void Reset() {
         m_socket->flush();
         // A zero linger time makes close() send RST instead of FIN (socket(7)).

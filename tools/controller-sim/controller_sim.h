@@ -62,7 +62,8 @@ public:
     quint16 ServerPort() const;
     QString ErrorString() const;
 
-    // Connections accepted and not yet closed.
+    // Connections accepted and not yet deleted; a closed one goes on the next
+    // pass of the event loop.
     int ConnectionCount() const;
 
 private:

@@ -43,25 +43,30 @@ struct Settings {
 Settings ParseArguments(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "A simulated display controller. Every command ends at \"]\" (CR and LF are "
-        "skipped) and gets a reply ending in \"]\".\nCounters below are per connection.");
+        "A simulated display controller. A command ends at \"]\" (CR and LF are skipped) and "
+        "gets a reply ending in \"]\". The first line on stdout is \"listening on "
+        "<address>:<port>\". Counts are per connection; 0 switches a count off.");
     parser.addHelpOption();
-    const QCommandLineOption port("port", "TCP port; 0 picks a free one.", "port", "3001");
-    const QCommandLineOption listen("listen", "Address to listen on.", "address", "127.0.0.1");
-    const QCommandLineOption delay("delay", "Wait before each reply.", "ms", "0");
+    const QCommandLineOption port("port", "TCP port (default 3001); 0 picks a free one.", "port",
+                                  "3001");
+    const QCommandLineOption listen("listen", "IP address to listen on (default 127.0.0.1).",
+                                    "address", "127.0.0.1");
+    const QCommandLineOption delay("delay", "Wait this long before each reply.", "ms", "0");
     const QCommandLineOption split("split", "Send each reply in this many pieces.", "n", "1");
-    const QCommandLineOption splitGap("split-gap", "Wait between pieces.", "ms", "10");
+    const QCommandLineOption splitGap("split-gap", "Wait between two pieces (default 10).", "ms",
+                                      "10");
     const QCommandLineOption dropEvery("drop-every", "Leave every Nth command unanswered.", "n",
                                        "0");
     const QCommandLineOption silent("silent", "Never reply.");
     const QCommandLineOption closeAfter(
-        "close-after", "Close in order once the Nth command is dealt with.", "n", "0");
+        "close-after", "Close in order after the reply to the Nth command.", "n", "0");
     const QCommandLineOption resetAfter(
-        "reset-after", "Abort with a reset once the Nth command is dealt with.", "n", "0");
-    const QCommandLineOption flood("flood", "After connect, send bytes without \"]\" without end.");
-    const QCommandLineOption floodBytes("flood-bytes", "Stop flooding after this many bytes.", "n",
-                                        "0");
-    const QCommandLineOption quiet("quiet", "Log nothing to stderr.");
+        "reset-after", "Abort with a reset (RST) after the reply to the Nth command.", "n", "0");
+    const QCommandLineOption flood(
+        "flood", "After connect, send bytes without \"]\" as fast as the client reads them.");
+    const QCommandLineOption floodBytes(
+        "flood-bytes", "Flood this many bytes, then stop (implies --flood).", "n", "0");
+    const QCommandLineOption quiet("quiet", "Do not log connections and commands to stderr.");
     parser.addOptions({port, listen, delay, split, splitGap, dropEvery, silent, closeAfter,
                        resetAfter, flood, floodBytes, quiet});
     parser.process(app);
