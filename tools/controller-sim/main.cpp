@@ -1,6 +1,144 @@
+#include "controller_sim.h"
+
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void UsageError(const QString& message) {
+    std::fprintf(stderr, "controller-sim: %s\n", qPrintable(message));
+    std::exit(1);
+}
+
+// A whole number within [min, max], or the option's default when it is absent.
+qint64 NumberOption(const QCommandLineParser& parser, const QCommandLineOption& option, qint64 min,
+                    qint64 max) {
+    const QString text = parser.value(option);
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < min || value > max)
+        UsageError(QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
+                       .arg(option.names().constFirst())
+                       .arg(min)
+                       .arg(max)
+                       .arg(text));
+    return value;
+}
+
+struct Settings {
+    QHostAddress address;
+    quint16 port = 3001;
+    bool quiet = false;
+    SimBehaviour behaviour;
+};
+
+Settings ParseArguments(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "A simulated display controller. A command ends at \"]\" (CR and LF are skipped) and "
+        "gets a reply ending in \"]\". The first line on stdout is \"listening on "
+        "<address>:<port>\". Counts are per connection; 0 switches a count off.");
+    parser.addHelpOption();
+    const QCommandLineOption port("port", "TCP port (default 3001); 0 picks a free one.", "port",
+                                  "3001");
+    const QCommandLineOption listen("listen", "IP address to listen on (default 127.0.0.1).",
+                                    "address", "127.0.0.1");
+    const QCommandLineOption delay("delay", "Wait this long before each reply.", "ms", "0");
+    const QCommandLineOption split("split", "Send each reply in this many pieces.", "n", "1");
+    const QCommandLineOption splitGap("split-gap", "Wait between two pieces (default 10).", "ms",
+                                      "10");
+    const QCommandLineOption dropEvery("drop-every", "Leave every Nth command unanswered.", "n",
+                                       "0");
+    const QCommandLineOption silent("silent", "Never reply.");
+    const QCommandLineOption closeAfter(
+        "close-after", "Close in order after the reply to the Nth command.", "n", "0");
+    const QCommandLineOption resetAfter(
+        "reset-after", "Abort with a reset (RST) after the reply to the Nth command.", "n", "0");
+    const QCommandLineOption flood(
+        "flood", "After connect, send bytes without \"]\" as fast as the client reads them.");
+    const QCommandLineOption floodBytes(
+        "flood-bytes", "Flood this many bytes, then stop (implies --flood).", "n", "0");
+    const QCommandLineOption quiet("quiet", "Do not log connections and commands to stderr.");
+    parser.addOptions({port, listen, delay, split, splitGap, dropEvery, silent, closeAfter,
+                       resetAfter, flood, floodBytes, quiet});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        UsageError("unexpected argument \"" + parser.positionalArguments().constFirst() + "\"");
+
+    constexpr qint64 kMaxMs = 3600 * 1000;
+    constexpr qint64 kMaxCount = 1000 * 1000 * 1000;
+    Settings settings;
+    if (!settings.address.setAddress(parser.value(listen)))
+        UsageError("--listen wants an IP address, not \"" + parser.value(listen) + "\"");
+    settings.port = quint16(NumberOption(parser, port, 0, 65535));
+    settings.quiet = parser.isSet(quiet);
+    SimBehaviour& behaviour = settings.behaviour;
+    behaviour.delayMs = int(NumberOption(parser, delay, 0, kMaxMs));
+    behaviour.split = int(NumberOption(parser, split, 1, 1024));
+    behaviour.splitGapMs = int(NumberOption(parser, splitGap, 0, kMaxMs));
+    behaviour.dropEvery = int(NumberOption(parser, dropEvery, 0, kMaxCount));
+    behaviour.silent = parser.isSet(silent);
+    behaviour.closeAfter = int(NumberOption(parser, closeAfter, 0, kMaxCount));
+    behaviour.resetAfter = int(NumberOption(parser, resetAfter, 0, kMaxCount));
+    behaviour.floodBytes = NumberOption(parser, floodBytes, 0, std::numeric_limits<qint64>::max());
+    behaviour.flood = parser.isSet(flood) || behaviour.floodBytes > 0;
+    return settings;
+}
+
+// SIGTERM and SIGINT are blocked and read from a signalfd, so quitting happens
+// on the event loop and not inside an asynchronous handler. Called before any
+// thread starts, so every thread inherits the mask.
+int QuitSignalDescriptor() {
+    sigset_t quitSet;
+    sigemptyset(&quitSet);
+    sigaddset(&quitSet, SIGTERM);
+    sigaddset(&quitSet, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &quitSet, nullptr);
+    return signalfd(-1, &quitSet, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+QString Endpoint(const QHostAddress& address, quint16 port) {
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? '[' + address.toString() + ']'
+                             : address.toString();
+    return host + ':' + QString::number(port);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    const int quitSignals = QuitSignalDescriptor();
+    if (quitSignals < 0) {
+        std::perror("controller-sim: signalfd");
+        return 1;
+    }
     QCoreApplication app(argc, argv);
-    return 0;
+    const Settings settings = ParseArguments(app);
+    if (settings.quiet)
+        QLoggingCategory::setFilterRules("controller-sim.info=false");
+
+    ControllerSim sim(settings.behaviour);
+    if (!sim.Listen(settings.address, settings.port)) {
+        std::fprintf(stderr, "controller-sim: cannot listen on %s: %s\n",
+                     qPrintable(Endpoint(settings.address, settings.port)),
+                     qPrintable(sim.ErrorString()));
+        return 1;
+    }
+    // Scripts and tests read the chosen port from this first line.
+    std::printf("listening on %s\n", qPrintable(Endpoint(settings.address, sim.ServerPort())));
+    std::fflush(stdout);
+
+    QSocketNotifier quitNotifier(quitSignals, QSocketNotifier::Read);
+    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    const int status = app.exec();
+    ::close(quitSignals);
+    return status;
 }

@@ -1,0 +1,14 @@
+IP=127.0.0.1
+Port=3001
+Read Firmware=[0A!?v]
+Read Temp=[0A!?rt]
+Read Light Sensor Level=[0A!?psl]
+Read Brightness=[0A!?b]
+Read Backlight Status=[0A!?bl]
+Read PSU Values=[0A!?rv]
+Read Fault Status=[0A!?s]
+Poll Controller=[0A!p]
+Read Serial Number=[0A!?sn]
+Read Uptime=[0A!?ut]
+Read Fan Speed=[0A!?fan]
+Clear Fault Log=[0A!cf]

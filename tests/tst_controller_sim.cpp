@@ -1,0 +1,387 @@
+#include "tools/controller-sim/controller_sim.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(SimBehaviour)
+
+namespace {
+
+// A loopback client on a raw socket. QTcpSocket reports a reset peer like an
+// orderly close; this one keeps recv()'s 0 apart from ECONNRESET.
+class RawClient {
+public:
+    ~RawClient() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+    // A blocking connect succeeds before the in-process server accepts: the
+    // kernel completes the handshake into the listen backlog.
+    bool Connect(quint16 port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return false;
+        ::fcntl(m_fd, F_SETFL, O_NONBLOCK);
+        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { Read(); });
+        return true;
+    }
+
+    bool Send(const QByteArray& bytes) {
+        return ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+    }
+
+    QByteArray received;
+    QList<QByteArray> chunks; // what each read notification brought
+    bool ended = false;
+    int endError = 0; // 0: orderly close
+
+private:
+    void Read() {
+        QByteArray chunk;
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            const int error = errno;
+            if (n > 0) {
+                chunk.append(buffer, n);
+            } else if (n < 0 && error == EINTR) {
+                continue;
+            } else {
+                if (n == 0 || error != EAGAIN) {
+                    ended = true;
+                    endError = n == 0 ? 0 : error;
+                    m_notifier->setEnabled(false);
+                }
+                break;
+            }
+        }
+        if (!chunk.isEmpty()) {
+            chunks.append(chunk);
+            received += chunk;
+        }
+    }
+
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+template <typename SetUp> SimBehaviour Behaviour(SetUp setUp) {
+    SimBehaviour behaviour;
+    setUp(behaviour);
+    return behaviour;
+}
+
+constexpr int kWaitMs = 5000;
+
+} // namespace
+
+class TestControllerSim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void framerCutsCommands_data();
+    void framerCutsCommands();
+    void framerDiscardsOverlongCommand();
+    void replies_data();
+    void replies();
+    void answersEveryCommand_data();
+    void answersEveryCommand();
+    void delaysAndSplitsReplies();
+    void endsConnection_data();
+    void endsConnection();
+    void connectionsAreIndependent();
+    void floodStopsAtLimit();
+    void floodWithoutEndFollowsReader();
+    void executableServesAndQuits();
+    void executableRejectsBadOptions_data();
+    void executableRejectsBadOptions();
+};
+
+void TestControllerSim::initTestCase() {
+    QLoggingCategory::setFilterRules("controller-sim.info=false");
+}
+
+void TestControllerSim::framerCutsCommands_data() {
+    QTest::addColumn<QByteArrayList>("pieces");
+    QTest::addColumn<QByteArrayList>("commands");
+    QTest::newRow("one") << QByteArrayList{"[0A!?v]"} << QByteArrayList{"[0A!?v]"};
+    QTest::newRow("split across reads")
+        << QByteArrayList{"[0A", "!?", "v]"} << QByteArrayList{"", "", "[0A!?v]"};
+    QTest::newRow("several in one read")
+        << QByteArrayList{"[0A!?v][0A!p]"} << QByteArrayList{"[0A!?v]\x1f[0A!p]"};
+    QTest::newRow("designed line breaks") << QByteArrayList{"[0A!?\r\npsl]\r\n", "[0A!?v]\r\n"}
+                                          << QByteArrayList{"[0A!?psl]", "[0A!?v]"};
+    QTest::newRow("stray breaks between") << QByteArrayList{"\r\n\n\r[0A!?b]\r", "\n\r\n[0A!?s]"}
+                                          << QByteArrayList{"[0A!?b]", "[0A!?s]"};
+    QTest::newRow("bare terminator") << QByteArrayList{"]"} << QByteArrayList{"]"};
+    QTest::newRow("no terminator yet") << QByteArrayList{"[0A!?v"} << QByteArrayList{""};
+    QTest::newRow("NUL kept") << QByteArrayList{QByteArray("[\0]", 3)}
+                              << QByteArrayList{QByteArray("[\0]", 3)};
+}
+
+// Each entry of "commands" lists what one Feed returns, joined by 0x1f.
+void TestControllerSim::framerCutsCommands() {
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(QByteArrayList, commands);
+    CommandFramer framer;
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        QCOMPARE(framer.Feed(pieces[i]).join('\x1f'), commands[i]);
+}
+
+void TestControllerSim::framerDiscardsOverlongCommand() {
+    CommandFramer framer;
+    QVERIFY(framer.Feed(QByteArray(CommandFramer::kMaxCommand + 10, 'x')).isEmpty());
+    QCOMPARE(framer.Feed("[0A!p]"), QByteArrayList{"xxxxxxxxxx[0A!p]"});
+    // Line breaks do not count towards the limit.
+    QVERIFY(framer.Feed(QByteArray(CommandFramer::kMaxCommand, '\n')).isEmpty());
+    QCOMPARE(framer.Feed("[0A!p]"), QByteArrayList{"[0A!p]"});
+}
+
+void TestControllerSim::replies_data() {
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("firmware") << QByteArray("[0A!?v]") << QByteArray("[0A!v=1.00.11]");
+    QTest::newRow("light sensor") << QByteArray("[0A!?psl]") << QByteArray("[0A!psl=412]");
+    QTest::newRow("poll") << QByteArray("[0A!p]") << QByteArray("[0A!p=ACK]");
+    QTest::newRow("other unit") << QByteArray("[1F!?b]") << QByteArray("[1F!b=80]");
+    QTest::newRow("unknown request") << QByteArray("[0A!cf]") << QByteArray("[0A!cf=OK]");
+    QTest::newRow("known request not after !") << QByteArray("[0A?v]") << QByteArray("[0A?v=OK]");
+    QTest::newRow("no bracket") << QByteArray("0A!?rt]") << QByteArray("[0A!rt=38.5]");
+    QTest::newRow("bare terminator") << QByteArray("]") << QByteArray("[=OK]");
+    QTest::newRow("second ! is the request's") << QByteArray("[0A!!p]") << QByteArray("[0A!!p=OK]");
+}
+
+void TestControllerSim::replies() {
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, reply);
+    QCOMPARE(ReplyTo(command), reply);
+}
+
+void TestControllerSim::answersEveryCommand_data() {
+    QTest::addColumn<QByteArrayList>("writes");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("one command") << QByteArrayList{"[0A!?v]"} << QByteArray("[0A!v=1.00.11]");
+    QTest::newRow("designed text with line breaks")
+        << QByteArrayList{"[0A!?\r\npsl]\r\n"} << QByteArray("[0A!psl=412]");
+    QTest::newRow("pieces across writes")
+        << QByteArrayList{"[0A", "!?b", "]\r", "\n"} << QByteArray("[0A!b=80]");
+    QTest::newRow("several in one write") << QByteArrayList{"[0A!?v][0A!?rt]\r\n[0A!p]"}
+                                          << QByteArray("[0A!v=1.00.11][0A!rt=38.5][0A!p=ACK]");
+}
+
+void TestControllerSim::answersEveryCommand() {
+    QFETCH(QByteArrayList, writes);
+    QFETCH(QByteArray, expected);
+    ControllerSim sim({});
+    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
+    RawClient client;
+    QVERIFY(client.Connect(sim.ServerPort()));
+    for (const QByteArray& bytes : writes) {
+        QVERIFY(client.Send(bytes));
+        // Lets the simulator read each write on its own.
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(client.received, expected, kWaitMs);
+    QVERIFY(!client.ended);
+}
+
+void TestControllerSim::delaysAndSplitsReplies() {
+    const int delayMs = 100;
+    const int gapMs = 50;
+    ControllerSim sim(Behaviour([](SimBehaviour& b) {
+        b.delayMs = delayMs;
+        b.split = 3;
+        b.splitGapMs = gapMs;
+    }));
+    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
+    RawClient client;
+    QVERIFY(client.Connect(sim.ServerPort()));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(client.Send("[0A!?v]"));
+    QTRY_COMPARE_WITH_TIMEOUT(client.received, QByteArray("[0A!v=1.00.11]"), kWaitMs);
+    QVERIFY(clock.elapsed() >= delayMs + 2 * gapMs);
+    QCOMPARE(client.chunks, (QByteArrayList{"[0A!", "v=1.0", "0.11]"}));
+}
+
+void TestControllerSim::endsConnection_data() {
+    QTest::addColumn<SimBehaviour>("behaviour");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("endError");
+    QTest::newRow("close after 2") << Behaviour([](SimBehaviour& b) { b.closeAfter = 2; })
+                                   << QByteArray("[0A!v=1.00.11][0A!rt=38.5]") << 0;
+    QTest::newRow("reset after 2") << Behaviour([](SimBehaviour& b) { b.resetAfter = 2; })
+                                   << QByteArray("[0A!v=1.00.11][0A!rt=38.5]") << ECONNRESET;
+    QTest::newRow("reset before close") << Behaviour([](SimBehaviour& b) {
+        b.resetAfter = 1;
+        b.closeAfter = 1;
+    }) << QByteArray("[0A!v=1.00.11]") << ECONNRESET;
+    QTest::newRow("close waits for delayed split reply") << Behaviour([](SimBehaviour& b) {
+        b.closeAfter = 1;
+        b.delayMs = 30;
+        b.split = 2;
+    }) << QByteArray("[0A!v=1.00.11]") << 0;
+    QTest::newRow("reset waits for delayed split reply") << Behaviour([](SimBehaviour& b) {
+        b.resetAfter = 1;
+        b.delayMs = 30;
+        b.split = 2;
+    }) << QByteArray("[0A!v=1.00.11]") << ECONNRESET;
+    QTest::newRow("drop every 2") << Behaviour([](SimBehaviour& b) {
+        b.dropEvery = 2;
+        b.closeAfter = 4;
+    }) << QByteArray("[0A!v=1.00.11][0A!b=80]")
+                                  << 0;
+    QTest::newRow("silent") << Behaviour([](SimBehaviour& b) {
+        b.silent = true;
+        b.closeAfter = 4;
+    }) << QByteArray() << 0;
+}
+
+// Four commands go out in one write, then one more; the connection ends by
+// the behaviour's close or reset, so "no reply" needs no waiting for silence.
+void TestControllerSim::endsConnection() {
+    QFETCH(SimBehaviour, behaviour);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, endError);
+    ControllerSim sim(behaviour);
+    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
+    RawClient client;
+    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(client.Send("[0A!?v]\r\n[0A!?rt]\r\n[0A!?b]\r\n[0A!?s]\r\n[0A!p]"));
+    QTRY_VERIFY_WITH_TIMEOUT(client.ended, kWaitMs);
+    QCOMPARE(client.received, expected);
+    QCOMPARE(client.endError, endError);
+    QTRY_COMPARE_WITH_TIMEOUT(sim.ConnectionCount(), 0, kWaitMs);
+}
+
+// Counters are per connection: with every second command dropped, each
+// client's first command is answered.
+void TestControllerSim::connectionsAreIndependent() {
+    ControllerSim sim(Behaviour([](SimBehaviour& b) { b.dropEvery = 2; }));
+    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
+    {
+        RawClient first;
+        RawClient second;
+        QVERIFY(first.Connect(sim.ServerPort()));
+        QVERIFY(second.Connect(sim.ServerPort()));
+        QVERIFY(first.Send("[0A!?v]"));
+        QTRY_COMPARE_WITH_TIMEOUT(first.received, QByteArray("[0A!v=1.00.11]"), kWaitMs);
+        QVERIFY(second.Send("[0A!p]"));
+        QTRY_COMPARE_WITH_TIMEOUT(second.received, QByteArray("[0A!p=ACK]"), kWaitMs);
+        QCOMPARE(sim.ConnectionCount(), 2);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(sim.ConnectionCount(), 0, kWaitMs);
+}
+
+// The flood ends at its limit: a command sent after it is answered right
+// after the last flood byte.
+void TestControllerSim::floodStopsAtLimit() {
+    const qsizetype limit = 100 * 1000;
+    ControllerSim sim(Behaviour([limit](SimBehaviour& b) {
+        b.flood = true;
+        b.floodBytes = limit;
+    }));
+    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
+    RawClient client;
+    QVERIFY(client.Connect(sim.ServerPort()));
+    QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), limit, kWaitMs);
+    QVERIFY(!client.received.contains(']'));
+    QVERIFY(client.Send("[0A!p]"));
+    QTRY_VERIFY_WITH_TIMEOUT(client.received.endsWith(']'), kWaitMs);
+    QCOMPARE(client.received.mid(limit), QByteArray("[0A!p=ACK]"));
+}
+
+// An endless flood keeps coming while the client reads, answers commands in
+// between, and is cleaned up when the client goes away mid-flood.
+void TestControllerSim::floodWithoutEndFollowsReader() {
+    ControllerSim sim(Behaviour([](SimBehaviour& b) { b.flood = true; }));
+    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
+    {
+        RawClient client;
+        QVERIFY(client.Connect(sim.ServerPort()));
+        QVERIFY(client.Send("[0A!?rt]"));
+        QTRY_VERIFY_WITH_TIMEOUT(client.received.contains("[0A!rt=38.5]"), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(client.received.size() > 1024 * 1024, kWaitMs);
+        QCOMPARE(client.received.count(']'), 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(sim.ConnectionCount(), 0, kWaitMs);
+}
+
+void TestControllerSim::executableServesAndQuits() {
+    const QString program = qEnvironmentVariable("CONTROLLER_SIM");
+    if (program.isEmpty())
+        QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(program, {"--port", "0", "--quiet"});
+    QVERIFY(sim.waitForStarted(kWaitMs));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), kWaitMs);
+    const QString line = QString::fromLatin1(sim.readLine()).trimmed();
+    const QRegularExpressionMatch match =
+        QRegularExpression("^listening on 127\\.0\\.0\\.1:(\\d+)$").match(line);
+    QVERIFY2(match.hasMatch(), qPrintable(line));
+    const quint16 port = match.captured(1).toUShort();
+    QVERIFY(port != 0);
+
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socket.waitForConnected(kWaitMs));
+    socket.write("[0A!?\r\nrv]\r\n");
+    QByteArray reply;
+    while (!reply.endsWith(']') && socket.waitForReadyRead(kWaitMs))
+        reply += socket.readAll();
+    QCOMPARE(reply, QByteArray("[0A!rv=12.1,5.0,3.3]"));
+
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(kWaitMs));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+}
+
+void TestControllerSim::executableRejectsBadOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("split 0") << QStringList{"--split", "0"};
+    QTest::newRow("port too high") << QStringList{"--port", "65536"};
+    QTest::newRow("negative delay") << QStringList{"--delay", "-1"};
+    QTest::newRow("not a number") << QStringList{"--drop-every", "two"};
+    QTest::newRow("host name") << QStringList{"--listen", "localhost"};
+    QTest::newRow("unknown option") << QStringList{"--loud"};
+    QTest::newRow("stray argument") << QStringList{"3001"};
+}
+
+void TestControllerSim::executableRejectsBadOptions() {
+    QFETCH(QStringList, arguments);
+    const QString program = qEnvironmentVariable("CONTROLLER_SIM");
+    if (program.isEmpty())
+        QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
+    QProcess sim;
+    // A valid port first: a bad value later in the row wins over it.
+    sim.start(program, QStringList{"--port", "0"} + arguments);
+    QVERIFY(sim.waitForFinished(kWaitMs));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 1);
+    QVERIFY(sim.readAllStandardOutput().isEmpty());
+    QVERIFY(!sim.readAllStandardError().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestControllerSim)
+#include "tst_controller_sim.moc"

@@ -1,0 +1,261 @@
+#include "controller_sim.h"
+
+#include <QQueue>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+Q_LOGGING_CATEGORY(lcSim, "controller-sim", QtInfoMsg)
+
+QList<QByteArray> CommandFramer::Feed(const QByteArray& bytes) {
+    QList<QByteArray> commands;
+    for (const char c : bytes) {
+        if (c == '\r' || c == '\n')
+            continue;
+        m_partial.append(c);
+        if (c == ']') {
+            commands.append(m_partial);
+            m_partial.clear();
+        } else if (m_partial.size() >= kMaxCommand) {
+            m_partial.clear();
+        }
+    }
+    return commands;
+}
+
+namespace {
+
+// Requests the controller knows (the text after "!") and what it answers.
+struct KnownRequest {
+    const char* request;
+    const char* answer;
+};
+
+constexpr KnownRequest kKnownRequests[] = {
+    {"?v", "v=1.00.11"},        // firmware version
+    {"?rt", "rt=38.5"},         // temperature, degrees Celsius
+    {"?psl", "psl=412"},        // light sensor level, lux
+    {"?b", "b=80"},             // brightness, percent
+    {"?bl", "bl=ON"},           // backlight
+    {"?rv", "rv=12.1,5.0,3.3"}, // supply rails, volts
+    {"?s", "s=0000"},           // fault bits, none set
+    {"p", "p=ACK"},             // poll
+    {"?sn", "sn=ZS-004711"},    // serial number
+    {"?ut", "ut=86400"},        // uptime, seconds
+    {"?fan", "fan=2400"},       // fan speed, rpm
+};
+
+QByteArray KnownAnswer(const QByteArray& request) {
+    for (const KnownRequest& known : kKnownRequests) {
+        if (request == known.request)
+            return known.answer;
+    }
+    return {};
+}
+
+// Near-equal, non-empty pieces (fewer than asked when the reply is shorter).
+QList<QByteArray> SplitReply(const QByteArray& reply, int pieces) {
+    QList<QByteArray> result;
+    const qsizetype n = reply.size();
+    qsizetype start = 0;
+    for (int i = 1; i <= pieces; ++i) {
+        const qsizetype end = n * i / pieces;
+        if (end > start)
+            result.append(reply.mid(start, end - start));
+        start = end;
+    }
+    return result;
+}
+
+// Four KiB per flood write; a new chunk only goes in once the socket's own
+// buffer has drained, so a client that does not read costs no memory.
+constexpr qsizetype kFloodChunk = 4096;
+
+// One accepted client. Replies and the final close or reset run through one
+// queue, in the order the commands came, each after its wait.
+class SimConnection : public QObject {
+    Q_OBJECT
+
+public:
+    SimConnection(QTcpSocket* socket, const SimBehaviour& behaviour, int id, QObject* parent)
+        : QObject(parent), m_socket(socket), m_behaviour(behaviour), m_id(id),
+          m_floodLeft(behaviour.floodBytes > 0 ? behaviour.floodBytes : -1) {
+        m_socket->setParent(this);
+        m_timer.setSingleShot(true);
+        // Split and delay tests measure gaps; a coarse timer may fire early.
+        m_timer.setTimerType(Qt::PreciseTimer);
+        connect(&m_timer, &QTimer::timeout, this, &SimConnection::RunNextStep);
+        connect(m_socket, &QTcpSocket::readyRead, this, &SimConnection::ReadCommands);
+        connect(m_socket, &QTcpSocket::disconnected, this, &SimConnection::Finish);
+        qCInfo(lcSim).noquote() << QStringLiteral("#%1 connected from %2:%3")
+                                       .arg(m_id)
+                                       .arg(m_socket->peerAddress().toString())
+                                       .arg(m_socket->peerPort());
+        if (m_behaviour.flood) {
+            connect(m_socket, &QTcpSocket::bytesWritten, this, &SimConnection::Flood);
+            Flood();
+        }
+    }
+
+private:
+    enum class StepKind { Send, Close, Reset };
+    struct Step {
+        int waitMs;
+        StepKind kind;
+        QByteArray bytes;
+    };
+
+    void ReadCommands() {
+        const QList<QByteArray> commands = m_framer.Feed(m_socket->readAll());
+        for (const QByteArray& command : commands) {
+            // Whatever comes after the last command is read and ignored, so
+            // the close is a FIN and not a reset for unread data.
+            if (m_ending)
+                return;
+            Answer(command);
+        }
+    }
+
+    void Answer(const QByteArray& command) {
+        ++m_commands;
+        QByteArray outcome;
+        if (m_behaviour.silent) {
+            outcome = "no reply (silent)";
+        } else if (m_behaviour.dropEvery > 0 && m_commands % m_behaviour.dropEvery == 0) {
+            outcome = "no reply (dropped)";
+        } else {
+            const QByteArray reply = ReplyTo(command);
+            outcome = reply;
+            int wait = m_behaviour.delayMs;
+            for (const QByteArray& piece : SplitReply(reply, m_behaviour.split)) {
+                Enqueue({wait, StepKind::Send, piece});
+                wait = m_behaviour.splitGapMs;
+            }
+        }
+        if (m_commands == m_behaviour.resetAfter) {
+            outcome += ", then reset";
+            End(StepKind::Reset);
+        } else if (m_commands == m_behaviour.closeAfter) {
+            outcome += ", then close";
+            End(StepKind::Close);
+        }
+        qCInfo(lcSim).nospace() << "#" << m_id << " command " << m_commands << " " << command
+                                << " -> " << outcome.constData();
+    }
+
+    void End(StepKind kind) {
+        m_ending = true;
+        Enqueue({0, kind, {}});
+    }
+
+    void Enqueue(const Step& step) {
+        m_steps.enqueue(step);
+        if (m_steps.size() == 1)
+            m_timer.start(step.waitMs);
+    }
+
+    void RunNextStep() {
+        const Step step = m_steps.dequeue();
+        switch (step.kind) {
+        case StepKind::Send:
+            m_socket->write(step.bytes);
+            // Each piece goes out now, not coalesced with the next one.
+            m_socket->flush();
+            break;
+        case StepKind::Close:
+            // Closes once everything written has gone out.
+            m_socket->disconnectFromHost();
+            return;
+        case StepKind::Reset:
+            Reset();
+            return;
+        }
+        if (!m_steps.isEmpty())
+            m_timer.start(m_steps.head().waitMs);
+    }
+
+    // What the kernel does not take at once is lost, as with any reset.
+    void Reset() {
+        m_socket->flush();
+        // A zero linger time makes close() send RST instead of FIN (socket(7)).
+        const linger abortive{1, 0};
+        ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                     sizeof abortive);
+        m_socket->abort();
+        Finish();
+    }
+
+    void Flood() {
+        if (m_ending || m_floodLeft == 0 || m_socket->bytesToWrite() > 0)
+            return;
+        const qsizetype size = m_floodLeft < 0 ? kFloodChunk : qMin(kFloodChunk, m_floodLeft);
+        m_socket->write(QByteArray(size, 'x'));
+        if (m_floodLeft > 0)
+            m_floodLeft -= size;
+    }
+
+    void Finish() {
+        if (m_finished)
+            return;
+        m_finished = true;
+        m_timer.stop();
+        qCInfo(lcSim).nospace() << "#" << m_id << " closed after " << m_commands << " commands";
+        deleteLater();
+    }
+
+    QTcpSocket* m_socket;
+    const SimBehaviour m_behaviour;
+    const int m_id;
+    CommandFramer m_framer;
+    QQueue<Step> m_steps;
+    QTimer m_timer;
+    int m_commands = 0;
+    qint64 m_floodLeft; // bytes still to flood; -1: no end
+    bool m_ending = false;
+    bool m_finished = false;
+};
+
+} // namespace
+
+QByteArray ReplyTo(const QByteArray& command) {
+    QByteArray body = command.chopped(1);
+    if (body.startsWith('['))
+        body.remove(0, 1);
+    const qsizetype bang = body.indexOf('!');
+    if (bang >= 0) {
+        const QByteArray answer = KnownAnswer(body.mid(bang + 1));
+        if (!answer.isEmpty())
+            return '[' + body.left(bang + 1) + answer + ']';
+    }
+    return '[' + body + "=OK]";
+}
+
+ControllerSim::ControllerSim(const SimBehaviour& behaviour, QObject* parent)
+    : QObject(parent), m_behaviour(behaviour), m_server(new QTcpServer(this)) {
+    connect(m_server, &QTcpServer::newConnection, this, &ControllerSim::AcceptConnections);
+}
+
+bool ControllerSim::Listen(const QHostAddress& address, quint16 port) {
+    return m_server->listen(address, port);
+}
+
+quint16 ControllerSim::ServerPort() const {
+    return m_server->serverPort();
+}
+
+QString ControllerSim::ErrorString() const {
+    return m_server->errorString();
+}
+
+int ControllerSim::ConnectionCount() const {
+    return int(findChildren<SimConnection*>(Qt::FindDirectChildrenOnly).size());
+}
+
+void ControllerSim::AcceptConnections() {
+    while (QTcpSocket* socket = m_server->nextPendingConnection())
+        new SimConnection(socket, m_behaviour, ++m_lastConnectionId, this);
+}
+
+#include "controller_sim.moc"
