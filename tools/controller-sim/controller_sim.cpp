@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cstdio>
+#include <ctime>
 #include <sys/socket.h>
 
 Q_LOGGING_CATEGORY(lcSim, "controller-sim", QtInfoMsg)
@@ -163,6 +165,8 @@ private:
             m_socket->write(step.bytes);
             // Each piece goes out now, not coalesced with the next one.
             m_socket->flush();
+            if (m_behaviour.stampReplies && step.bytes.endsWith(']'))
+                StampReply();
             break;
         case StepKind::Close:
             // Closes once everything written has gone out.
@@ -174,6 +178,14 @@ private:
         }
         if (!m_steps.isEmpty())
             m_timer.start(m_steps.head().waitMs);
+    }
+
+    // For a benchmark in another process: the same clock as its steady clock.
+    static void StampReply() {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        std::printf("reply %lld\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
+        std::fflush(stdout);
     }
 
     // What the kernel does not take at once is lost, as with any reset.

@@ -23,6 +23,7 @@ struct SimBehaviour {
     int closeAfter = 0;    // orderly close once the Nth command is dealt with
     int resetAfter = 0;    // abort with RST once the Nth command is dealt with
     bool flood = false;    // after connect, stream bytes that never hold "]"
+    bool stampReplies = false; // "reply <CLOCK_MONOTONIC ns>" on stdout as a reply's last byte goes out
     qint64 floodBytes = 0; // flood total per connection; 0: no end
 };
 

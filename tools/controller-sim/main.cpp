@@ -67,8 +67,10 @@ Settings ParseArguments(const QCoreApplication& app) {
     const QCommandLineOption floodBytes(
         "flood-bytes", "Flood this many bytes, then stop (implies --flood).", "n", "0");
     const QCommandLineOption quiet("quiet", "Do not log connections and commands to stderr.");
+    const QCommandLineOption stamp(
+        "stamp", "Print \"reply <monotonic ns>\" on stdout as each reply's last byte goes out.");
     parser.addOptions({port, listen, delay, split, splitGap, dropEvery, silent, closeAfter,
-                       resetAfter, flood, floodBytes, quiet});
+                       resetAfter, flood, floodBytes, quiet, stamp});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         UsageError("unexpected argument \"" + parser.positionalArguments().constFirst() + "\"");
@@ -81,6 +83,7 @@ Settings ParseArguments(const QCoreApplication& app) {
     settings.port = quint16(NumberOption(parser, port, 0, 65535));
     settings.quiet = parser.isSet(quiet);
     SimBehaviour& behaviour = settings.behaviour;
+    behaviour.stampReplies = parser.isSet(stamp);
     behaviour.delayMs = int(NumberOption(parser, delay, 0, kMaxMs));
     behaviour.split = int(NumberOption(parser, split, 1, 1024));
     behaviour.splitGapMs = int(NumberOption(parser, splitGap, 0, kMaxMs));
