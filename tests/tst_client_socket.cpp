@@ -24,9 +24,13 @@ namespace {
 // Runs the loop until done() holds or ms have passed; never waits longer than
 // it must, so a thousand round trips stay fast.
 bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QTimer deadline; // also wakes the blocking processEvents below
+    QTimer deadline;
     deadline.setSingleShot(true);
     deadline.start(ms);
+    // Wakes the blocking processEvents below also for changes that post no
+    // event, such as a worker thread ending.
+    QTimer tick;
+    tick.start(10);
     while (!done()) {
         if (!deadline.isActive())
             return false;
@@ -137,6 +141,7 @@ private slots:
     void serviceLookupGivesPort();
     void newActivationCancelsPendingLookup();
     void destructionCancelsPendingLookup();
+    void secondActivationReplacesAttempt();
     void descriptorsDoNotLeak_data();
     void descriptorsDoNotLeak();
 
@@ -149,6 +154,10 @@ private:
     QTcpSocket* AcceptPeer();
     // Sets Port and Address and activates; the raised message, or empty.
     QByteArray Activate(const QByteArray& address, int port);
+    // Activates with Host set and a resolver that waits for the returned gate.
+    std::shared_ptr<QSemaphore> StartSlowLookup();
+    // Opens the gate and lets the late result reach the loop.
+    void FinishSlowLookup(const std::shared_ptr<QSemaphore>& gate);
 
     std::unique_ptr<QObject> m_form;
     TClientSocket* m_socket = nullptr;
@@ -621,7 +630,7 @@ void TestClientSocket::serviceLookupGivesPort() {
     QCOMPARE(ntohs(m_socket->WinSocket()->RemoteAddress().sin_port), port);
 }
 
-void TestClientSocket::newActivationCancelsPendingLookup() {
+std::shared_ptr<QSemaphore> TestClientSocket::StartSlowLookup() {
     auto gate = std::make_shared<QSemaphore>();
     m_socket->WinSocket()->Resolver = [gate](TLookupKind, const QByteArray&) {
         gate->tryAcquire(1, 5000);
@@ -630,33 +639,50 @@ void TestClientSocket::newActivationCancelsPendingLookup() {
     m_socket->SetHost("slow");
     m_socket->SetPort(m_server->serverPort());
     m_socket->SetActive(true);
+    return gate;
+}
+
+void TestClientSocket::FinishSlowLookup(const std::shared_ptr<QSemaphore>& gate) {
+    gate->release();
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QCoreApplication::processEvents(); // the late result, if it were taken
+}
+
+void TestClientSocket::newActivationCancelsPendingLookup() {
+    const auto gate = StartSlowLookup();
     m_socket->WinSocket()->Resolver = [](TLookupKind, const QByteArray&) {
         return TLookupResult{0, htonl(INADDR_LOOPBACK)};
     };
     m_socket->SetActive(true);
     QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
-    gate->release();
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
-    QCoreApplication::processEvents();
+    FinishSlowLookup(gate);
     QCOMPARE(m_rec->log,
              QStringList({"Lookup 0", "Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
 }
 
 void TestClientSocket::destructionCancelsPendingLookup() {
-    auto gate = std::make_shared<QSemaphore>();
-    m_socket->WinSocket()->Resolver = [gate](TLookupKind, const QByteArray&) {
-        gate->tryAcquire(1, 5000);
-        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
-    };
-    m_socket->SetHost("slow");
-    m_socket->SetPort(m_server->serverPort());
-    m_socket->SetActive(true);
+    const auto gate = StartSlowLookup();
     m_form.reset();
-    gate->release();
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
-    QCoreApplication::processEvents();
+    FinishSlowLookup(gate);
     QCOMPARE(m_rec->log, QStringList({"Lookup 0"}));
     QVERIFY(!m_server->hasPendingConnections());
+}
+
+void TestClientSocket::secondActivationReplacesAttempt() {
+    QCOMPARE(Activate("127.0.0.1", m_server->serverPort()), QByteArray());
+    m_socket->SetActive(true);
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
+    // The first descriptor is closed at once: its peer ends, the second one
+    // gets what the component sends, and the first attempt reports nothing.
+    QTcpSocket* first = AcceptPeer();
+    QTcpSocket* second = AcceptPeer();
+    QVERIFY(first && second);
+    QCOMPARE(m_socket->WinSocket()->SendString("x"), 1);
+    QVERIFY(WaitUntil([&] {
+        return first->state() == QAbstractSocket::UnconnectedState && second->bytesAvailable() == 1;
+    }));
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Lookup 0", "Connecting 0",
+                                      "Connect 1", "Write 1"}));
 }
 
 void TestClientSocket::descriptorsDoNotLeak_data() {
