@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -154,8 +155,9 @@ private:
     QTcpSocket* AcceptPeer();
     // Sets Port and Address and activates; the raised message, or empty.
     QByteArray Activate(const QByteArray& address, int port);
-    // Activates with Host set and a resolver that waits for the returned gate.
-    std::shared_ptr<QSemaphore> StartSlowLookup();
+    // Activates with Host set and a resolver that answers the address once
+    // the returned gate opens.
+    std::shared_ptr<QSemaphore> StartSlowLookup(quint32 hostOrderAddress);
     // Opens the gate and lets the late result reach the loop.
     void FinishSlowLookup(const std::shared_ptr<QSemaphore>& gate);
 
@@ -630,11 +632,11 @@ void TestClientSocket::serviceLookupGivesPort() {
     QCOMPARE(ntohs(m_socket->WinSocket()->RemoteAddress().sin_port), port);
 }
 
-std::shared_ptr<QSemaphore> TestClientSocket::StartSlowLookup() {
+std::shared_ptr<QSemaphore> TestClientSocket::StartSlowLookup(quint32 hostOrderAddress) {
     auto gate = std::make_shared<QSemaphore>();
-    m_socket->WinSocket()->Resolver = [gate](TLookupKind, const QByteArray&) {
+    m_socket->WinSocket()->Resolver = [gate, hostOrderAddress](TLookupKind, const QByteArray&) {
         gate->tryAcquire(1, 5000);
-        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
+        return TLookupResult{0, htonl(hostOrderAddress)};
     };
     m_socket->SetHost("slow");
     m_socket->SetPort(m_server->serverPort());
@@ -649,19 +651,22 @@ void TestClientSocket::FinishSlowLookup(const std::shared_ptr<QSemaphore>& gate)
 }
 
 void TestClientSocket::newActivationCancelsPendingLookup() {
-    const auto gate = StartSlowLookup();
-    m_socket->WinSocket()->Resolver = [](TLookupKind, const QByteArray&) {
-        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
-    };
-    m_socket->SetActive(true);
+    // The first answer comes while the second lookup is pending; taken, it
+    // would send the attempt to an address where nobody listens.
+    const auto first = StartSlowLookup(0x7f000002);
+    const auto second = StartSlowLookup(INADDR_LOOPBACK);
+    first->release();
+    QVERIFY(WaitUntil([] { return QThreadPool::globalInstance()->activeThreadCount() == 1; }));
+    QCoreApplication::processEvents();
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Lookup 0"}));
+    FinishSlowLookup(second);
     QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
-    FinishSlowLookup(gate);
     QCOMPARE(m_rec->log,
              QStringList({"Lookup 0", "Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
 }
 
 void TestClientSocket::destructionCancelsPendingLookup() {
-    const auto gate = StartSlowLookup();
+    const auto gate = StartSlowLookup(INADDR_LOOPBACK);
     m_form.reset();
     FinishSlowLookup(gate);
     QCOMPARE(m_rec->log, QStringList({"Lookup 0"}));
@@ -670,6 +675,13 @@ void TestClientSocket::destructionCancelsPendingLookup() {
 
 void TestClientSocket::secondActivationReplacesAttempt() {
     QCOMPARE(Activate("127.0.0.1", m_server->serverPort()), QByteArray());
+    // Once the kernel has the connection, one pass of the loop notices the
+    // completion and queues its connect notification; the replacement comes
+    // before that is delivered.
+    pollfd listener{int(m_server->socketDescriptor()), POLLIN, 0};
+    QCOMPARE(poll(&listener, 1, 5000), 1);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     m_socket->SetActive(true);
     QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
     // The first descriptor is closed at once: its peer ends, the second one
