@@ -14,6 +14,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +122,7 @@ private slots:
     void refusedPortFailsTheAttemptOnly();
     void missingOrInvalidAddress_data();
     void missingOrInvalidAddress();
+    void socketCreationFails();
     void handlerErrorReachesErrorDisplay();
     void receivesEveryByteOnce_data();
     void receivesEveryByteOnce();
@@ -349,6 +351,18 @@ void TestClientSocket::missingOrInvalidAddress() {
     QVERIFY(!WaitUntil([&] { return m_server->hasPendingConnections(); }, 100));
     QCOMPARE(m_rec->log.size(), 3);
     QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::socketCreationFails() {
+    rlimit limit{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit none{0, limit.rlim_max};
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &none), 0);
+    const QByteArray raised = Activate("127.0.0.1", m_server->serverPort());
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QCOMPARE(raised, QByteArray("Can't create new socket"));
+    QVERIFY(m_rec->log.isEmpty());
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
 }
 
 void TestClientSocket::handlerErrorReachesErrorDisplay() {
