@@ -194,8 +194,12 @@ public:
     explicit TAbstractSocket(QObject* owner) : QObject(owner) {}
 
     bool Active() const { return m_active; }
-    // Equal to Active(): nothing. Loading: stored only. Otherwise ApplyActive;
-    // the flag itself changes only with the connect and disconnect events.
+    // Equal to Active(): nothing. Loading: stored only. true: OnLookup and,
+    // with an address, OnConnecting before it returns (with Host, OnConnecting
+    // follows the lookup); OnConnect, then OnWrite, come later through the
+    // loop. false while connected: OnDisconnect before it returns. false
+    // while an attempt is pending: nothing. The flag itself changes only with
+    // the connect and disconnect events.
     void SetActive(bool value);
     QByteArray Address() const { return m_address; }
     void SetAddress(const QByteArray& value);

@@ -13,6 +13,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,9 +26,13 @@ namespace {
 // Runs the loop until done() holds or ms have passed; never waits longer than
 // it must, so a thousand round trips stay fast.
 bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QTimer deadline; // also wakes the blocking processEvents below
+    QTimer deadline;
     deadline.setSingleShot(true);
     deadline.start(ms);
+    // Wakes the blocking processEvents below also for changes that post no
+    // event, such as a worker thread ending.
+    QTimer tick;
+    tick.start(10);
     while (!done()) {
         if (!deadline.isActive())
             return false;
@@ -116,6 +122,7 @@ private slots:
     void refusedPortFailsTheAttemptOnly();
     void missingOrInvalidAddress_data();
     void missingOrInvalidAddress();
+    void socketCreationFails();
     void handlerErrorReachesErrorDisplay();
     void receivesEveryByteOnce_data();
     void receivesEveryByteOnce();
@@ -137,6 +144,7 @@ private slots:
     void serviceLookupGivesPort();
     void newActivationCancelsPendingLookup();
     void destructionCancelsPendingLookup();
+    void secondActivationReplacesAttempt();
     void descriptorsDoNotLeak_data();
     void descriptorsDoNotLeak();
 
@@ -149,6 +157,11 @@ private:
     QTcpSocket* AcceptPeer();
     // Sets Port and Address and activates; the raised message, or empty.
     QByteArray Activate(const QByteArray& address, int port);
+    // Activates with Host set and a resolver that answers the address once
+    // the returned gate opens.
+    std::shared_ptr<QSemaphore> StartSlowLookup(quint32 hostOrderAddress);
+    // Opens the gate and lets the late result reach the loop.
+    void FinishSlowLookup(const std::shared_ptr<QSemaphore>& gate);
 
     std::unique_ptr<QObject> m_form;
     TClientSocket* m_socket = nullptr;
@@ -338,6 +351,18 @@ void TestClientSocket::missingOrInvalidAddress() {
     QVERIFY(!WaitUntil([&] { return m_server->hasPendingConnections(); }, 100));
     QCOMPARE(m_rec->log.size(), 3);
     QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::socketCreationFails() {
+    rlimit limit{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit none{0, limit.rlim_max};
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &none), 0);
+    const QByteArray raised = Activate("127.0.0.1", m_server->serverPort());
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QCOMPARE(raised, QByteArray("Can't create new socket"));
+    QVERIFY(m_rec->log.isEmpty());
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
 }
 
 void TestClientSocket::handlerErrorReachesErrorDisplay() {
@@ -621,42 +646,69 @@ void TestClientSocket::serviceLookupGivesPort() {
     QCOMPARE(ntohs(m_socket->WinSocket()->RemoteAddress().sin_port), port);
 }
 
-void TestClientSocket::newActivationCancelsPendingLookup() {
+std::shared_ptr<QSemaphore> TestClientSocket::StartSlowLookup(quint32 hostOrderAddress) {
     auto gate = std::make_shared<QSemaphore>();
-    m_socket->WinSocket()->Resolver = [gate](TLookupKind, const QByteArray&) {
+    m_socket->WinSocket()->Resolver = [gate, hostOrderAddress](TLookupKind, const QByteArray&) {
         gate->tryAcquire(1, 5000);
-        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
+        return TLookupResult{0, htonl(hostOrderAddress)};
     };
     m_socket->SetHost("slow");
     m_socket->SetPort(m_server->serverPort());
     m_socket->SetActive(true);
-    m_socket->WinSocket()->Resolver = [](TLookupKind, const QByteArray&) {
-        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
-    };
-    m_socket->SetActive(true);
-    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
+    return gate;
+}
+
+void TestClientSocket::FinishSlowLookup(const std::shared_ptr<QSemaphore>& gate) {
     gate->release();
     QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QCoreApplication::processEvents(); // the late result, if it were taken
+}
+
+void TestClientSocket::newActivationCancelsPendingLookup() {
+    // The first answer comes while the second lookup is pending; taken, it
+    // would send the attempt to an address where nobody listens.
+    const auto first = StartSlowLookup(0x7f000002);
+    const auto second = StartSlowLookup(INADDR_LOOPBACK);
+    first->release();
+    QVERIFY(WaitUntil([] { return QThreadPool::globalInstance()->activeThreadCount() == 1; }));
     QCoreApplication::processEvents();
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Lookup 0"}));
+    FinishSlowLookup(second);
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
     QCOMPARE(m_rec->log,
              QStringList({"Lookup 0", "Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
 }
 
 void TestClientSocket::destructionCancelsPendingLookup() {
-    auto gate = std::make_shared<QSemaphore>();
-    m_socket->WinSocket()->Resolver = [gate](TLookupKind, const QByteArray&) {
-        gate->tryAcquire(1, 5000);
-        return TLookupResult{0, htonl(INADDR_LOOPBACK)};
-    };
-    m_socket->SetHost("slow");
-    m_socket->SetPort(m_server->serverPort());
-    m_socket->SetActive(true);
+    const auto gate = StartSlowLookup(INADDR_LOOPBACK);
     m_form.reset();
-    gate->release();
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
-    QCoreApplication::processEvents();
+    FinishSlowLookup(gate);
     QCOMPARE(m_rec->log, QStringList({"Lookup 0"}));
     QVERIFY(!m_server->hasPendingConnections());
+}
+
+void TestClientSocket::secondActivationReplacesAttempt() {
+    QCOMPARE(Activate("127.0.0.1", m_server->serverPort()), QByteArray());
+    // Once the kernel has the connection, one pass of the loop notices the
+    // completion and queues its connect notification; the replacement comes
+    // before that is delivered.
+    pollfd listener{int(m_server->socketDescriptor()), POLLIN, 0};
+    QCOMPARE(poll(&listener, 1, 5000), 1);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    m_socket->SetActive(true);
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
+    // The first descriptor is closed at once: its peer ends, the second one
+    // gets what the component sends, and the first attempt reports nothing.
+    QTcpSocket* first = AcceptPeer();
+    QTcpSocket* second = AcceptPeer();
+    QVERIFY(first && second);
+    QCOMPARE(m_socket->WinSocket()->SendString("x"), 1);
+    QVERIFY(WaitUntil([&] {
+        return first->state() == QAbstractSocket::UnconnectedState && second->bytesAvailable() == 1;
+    }));
+    QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Lookup 0", "Connecting 0",
+                                      "Connect 1", "Write 1"}));
 }
 
 void TestClientSocket::descriptorsDoNotLeak_data() {
