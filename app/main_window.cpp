@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/about_window.h"
 #include "app/application.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
@@ -380,7 +381,9 @@ void TForm1::Exit2Click(QObject*) {
     close();
 }
 
-void TForm1::About1Click(QObject*) {}
+void TForm1::About1Click(QObject*) {
+    FormAbout->ShowAndActivate();
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     TCloseAction action = TCloseAction::caHide;
