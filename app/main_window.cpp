@@ -120,6 +120,8 @@ void TForm1::BuildConnectionArea() {
     LabelStatus->SetTextColor(ColorOf(TColor::clNavy));
     EditAddress = MakeEdit(m_client, QRect(96, 8, 190, 24), FontL());
     EditPort = MakeEdit(m_client, QRect(96, 32, 190, 24), FontL());
+    EditAddress->setAccessibleName(Label4->ShownText());
+    EditPort->setAccessibleName(Label3->ShownText());
 }
 
 void TForm1::BuildSlots() {
@@ -244,6 +246,7 @@ void TForm1::BuildLineStoreAndLogo() {
     Image1->SetStretch(true);
     Image1->SetTransparent(true);
     Image1->LoadPicture(QStringLiteral(":/logo.png"));
+    Image1->setAccessibleName(QStringLiteral("QRW logo"));
     Label13 = MakeLabel(Panel1, 75, 8, "", FontWB());
 }
 
