@@ -1,3 +1,4 @@
+#include "app/about_window.h"
 #include "app/application.h"
 #include "app/main_window.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     try {
         TForm1 form;
         form.Create();
+        form.FormAbout = new TFormAbout(&form);
         form.ShowCentred();
         QApplication::exec();
     } catch (...) {

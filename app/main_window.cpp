@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/about_window.h"
 #include "app/application.h"
 #include "connection/client_socket.h"
 #include "controls/bitbtn.h"
@@ -120,6 +121,8 @@ void TForm1::BuildConnectionArea() {
     LabelStatus->SetTextColor(ColorOf(TColor::clNavy));
     EditAddress = MakeEdit(m_client, QRect(96, 8, 190, 24), FontL());
     EditPort = MakeEdit(m_client, QRect(96, 32, 190, 24), FontL());
+    EditAddress->setAccessibleName(Label4->ShownText());
+    EditPort->setAccessibleName(Label3->ShownText());
 }
 
 void TForm1::BuildSlots() {
@@ -244,6 +247,7 @@ void TForm1::BuildLineStoreAndLogo() {
     Image1->SetStretch(true);
     Image1->SetTransparent(true);
     Image1->LoadPicture(QStringLiteral(":/logo.png"));
+    Image1->setAccessibleName(QStringLiteral("QRW logo"));
     Label13 = MakeLabel(Panel1, 75, 8, "", FontWB());
 }
 
@@ -395,7 +399,9 @@ void TForm1::Exit2Click(QObject*) {
     close();
 }
 
-void TForm1::About1Click(QObject*) {}
+void TForm1::About1Click(QObject*) {
+    FormAbout->ShowAndActivate();
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
     TCloseAction action = TCloseAction::caHide;

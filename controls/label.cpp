@@ -1,6 +1,7 @@
 #include "controls/label.h"
 
 #include "base/text.h"
+#include "controls/accessible.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -10,6 +11,7 @@ constexpr int kTextFlags = Qt::TextShowMnemonic | Qt::TextSingleLine;
 }
 
 TLabel::TLabel(QWidget* parent) : QWidget(parent) {
+    InstallAccessibleRoles();
     setFocusPolicy(Qt::NoFocus);
     setAutoFillBackground(true);
 }

@@ -1,3 +1,4 @@
+#include "controls/accessible.h"
 #include "controls/panel.h"
 #include "controls/statusbar.h"
 
@@ -17,7 +18,9 @@ TPanel::TPanel(QWidget* parent, TColor color) : QWidget(parent) {
     setAutoFillBackground(true);
 }
 
-TImage::TImage(QWidget* parent) : QWidget(parent) {}
+TImage::TImage(QWidget* parent) : QWidget(parent) {
+    InstallAccessibleRoles();
+}
 
 void TImage::LoadPicture(const QString& path) {
     m_picture = QPixmap(path);

@@ -1,0 +1,115 @@
+#include "app/about_window.h"
+#include "app/main_window.h"
+#include "controls/bitbtn.h"
+#include "controls/edit.h"
+#include "controls/label.h"
+#include "controls/menu.h"
+#include "controls/open_dialog.h"
+#include "controls/panel.h"
+#include "test_support.h"
+
+#include <QAccessible>
+#include <QTest>
+
+namespace {
+
+// What a screen reader is told about a widget.
+QString SpokenName(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QString();
+}
+QAccessible::Role SpokenRole(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->role() : QAccessible::NoRole;
+}
+
+// The controls an operator can see and a screen reader should name: labels
+// with a caption, text fields, buttons and pictures.
+QList<QWidget*> VisibleControls(QWidget* window) {
+    QList<QWidget*> controls;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window) || widget->visibleRegion().isEmpty())
+            continue;
+        auto* label = qobject_cast<TLabel*>(widget);
+        if ((label && !label->Caption().isEmpty()) || qobject_cast<TEdit*>(widget) ||
+            qobject_cast<TBitBtn*>(widget) || qobject_cast<TImage*>(widget))
+            controls.append(widget);
+    }
+    return controls;
+}
+
+} // namespace
+
+class TestAccessibility : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void resultFieldsFollowTheirLabels();
+    void everyVisibleControlIsNamed();
+};
+
+void TestAccessibility::cleanup() {
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+void TestAccessibility::resultFieldsFollowTheirLabels() {
+    WorkingFolder folder;
+    folder.Write(QStringLiteral("default1.tst"),
+                 "IP=127.0.0.1\r\nPort=3001\r\nRead &Firmware=[0A!?v]\r\nRead Temp=[0A!?rt]\r\n"
+                 "Poll Controller=[0A!p]\r\n");
+    const QString other =
+        folder.Write(QStringLiteral("other.tst"), "IP=10.0.0.2\r\nPort=4000\r\nBrightness=[b]\r\n");
+    MessageBoxRecorder boxes;
+    TForm1 form;
+    form.Create();
+    const QStringList loaded{QStringLiteral("Read Firmware"), QStringLiteral("Read Temp"),
+                             QStringLiteral("Poll Controller")};
+    for (int s = 1; s <= 3; ++s) {
+        QCOMPARE(form.Slot(s).Result->accessibleName(), loaded[s - 1]);
+        QCOMPARE(SpokenName(form.Slot(s).Result), loaded[s - 1]);
+    }
+
+    Application().openDialog = [&](TOpenDialog& dialog) {
+        dialog.FileName = other;
+        return true;
+    };
+    form.Open1->trigger();
+    QCOMPARE(boxes.boxes.size(), 0);
+    // Slot 1 takes the new item; the others keep the items they still show.
+    QCOMPARE(SpokenName(form.Slot(1).Result), QStringLiteral("Brightness"));
+    QCOMPARE(SpokenName(form.Slot(2).Result), QStringLiteral("Read Temp"));
+    for (int s = 1; s <= kSlotCount; ++s)
+        QCOMPARE(SpokenName(form.Slot(s).Result), form.Slot(s).Label->ShownText());
+}
+
+void TestAccessibility::everyVisibleControlIsNamed() {
+    WorkingFolder folder;
+    folder.Write(QStringLiteral("default1.tst"), "IP=127.0.0.1\r\nPort=3001\r\nA=[a]\r\n");
+    MessageBoxRecorder boxes;
+    TForm1 form;
+    form.Create();
+    form.FormAbout = new TFormAbout(&form);
+    form.ShowCentred();
+    form.About1Click(nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(form.FormAbout));
+
+    QCOMPARE(SpokenName(form.EditAddress), QStringLiteral("IP Address"));
+    QCOMPARE(SpokenName(form.EditPort), QStringLiteral("Port"));
+    QCOMPARE(SpokenName(form.BitBtnStartTest), QStringLiteral("Start Test"));
+    QCOMPARE(SpokenName(form.FormAbout->ButtonOK), QStringLiteral("OK"));
+    QCOMPARE(SpokenName(form.FormAbout->Label3), QStringLiteral("QRW Test Tool"));
+    QCOMPARE(SpokenRole(form.FormAbout->Label3), QAccessible::StaticText);
+    QCOMPARE(SpokenRole(form.Image1), QAccessible::Graphic);
+    QCOMPARE(SpokenRole(form.FormAbout->Image2), QAccessible::Graphic);
+
+    for (QWidget* window : {static_cast<QWidget*>(&form), static_cast<QWidget*>(form.FormAbout)}) {
+        const QList<QWidget*> controls = VisibleControls(window);
+        QVERIFY(controls.size() >= 6);
+        for (QWidget* control : controls)
+            QVERIFY2(!SpokenName(control).isEmpty(), control->metaObject()->className());
+    }
+}
+
+QTEST_MAIN(TestAccessibility)
+#include "tst_accessibility.moc"
