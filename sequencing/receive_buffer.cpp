@@ -9,10 +9,13 @@ void TReceiveBuffer::Append(const QByteArray& piece) {
         m_text = piece.right(kMaxKept);
         return;
     }
-    const qsizetype excess = m_text.size() + piece.size() - kMaxKept;
-    if (excess > 0)
-        m_text.remove(0, excess);
+    if (m_text.size() + piece.size() > 2 * kMaxKept)
+        m_text.remove(0, m_text.size() - kMaxKept);
     m_text += piece;
+}
+
+QByteArray TReceiveBuffer::Text() const {
+    return m_text.size() > kMaxKept ? m_text.right(kMaxKept) : m_text;
 }
 
 QByteArray ShownReply(const QByteArray& reply) {

@@ -3,8 +3,10 @@
 #include <QByteArray>
 
 // The reply being gathered. A controller that floods without ever ending a
-// reply must not exhaust memory, so at most the last kMaxKept bytes are kept;
-// the completion test looks at the last byte received, which is always kept.
+// reply must not exhaust memory, so the reply is the last kMaxKept bytes
+// received; the completion test looks at the last byte received, which is
+// always kept. Older bytes are dropped in batches (the store holds at most
+// twice kMaxKept), so a flood of small pieces costs no copying per piece.
 class TReceiveBuffer {
 public:
     static constexpr qsizetype kMaxKept = 1024 * 1024;
@@ -13,7 +15,9 @@ public:
     void Append(const QByteArray& piece);
     // A reply is complete when the last byte received is "]".
     bool IsComplete() const { return !m_text.isEmpty() && m_text.back() == ']'; }
-    const QByteArray& Text() const { return m_text; }
+    // The reply: at most the last kMaxKept bytes received.
+    QByteArray Text() const;
+    qsizetype StoredSize() const { return m_text.size(); }
 
 private:
     QByteArray m_text;

@@ -15,7 +15,9 @@ const QByteArray kStartCaption = "Start Test";
 const QByteArray kStopCaption = "Stop Test";
 } // namespace
 
-bool TForm1::TestRunning() const { return BitBtnStartTest->Caption() == kStopCaption; }
+bool TForm1::TestRunning() const {
+    return BitBtnStartTest->Caption() == kStopCaption;
+}
 
 void TForm1::BitBtnStartTestClick(QObject*) {
     if (BitBtnStartTest->Caption() == kStartCaption) {
@@ -40,7 +42,9 @@ void TForm1::Timer1Timer(QObject*) {
         ClientSocket1->WinSocket()->SendString(Slot(TestStep).Command());
 }
 
-void TForm1::TimerWatchDogTimer(QObject*) { Timer1->SetEnabled(true); }
+void TForm1::TimerWatchDogTimer(QObject*) {
+    Timer1->SetEnabled(true);
+}
 
 void TForm1::ClientSocket1Read(QObject*, TCustomWinSocket* Socket) {
     const QByteArray piece = Socket->ReceiveString();

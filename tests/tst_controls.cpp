@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -29,6 +31,7 @@ private slots:
     void enablingAnEnabledTimerDoesNotRestartIt();
     void timerFiresRepeatedlyUntilDisabled();
     void handlerErrorsReachTheErrorDisplay();
+    void realMessageBoxKeepsTheLoopGoing();
 };
 
 void TestControls::labelMnemonic_data() {
@@ -143,6 +146,47 @@ void TestControls::handlerErrorsReachTheErrorDisplay() {
     TBitBtn unassigned(nullptr);
     unassigned.click();
     QCOMPARE(boxes.boxes.size(), 1);
+}
+
+void TestControls::realMessageBoxKeepsTheLoopGoing() {
+    Application().RestoreDefaultRoutines();
+    Ticker ticker;
+    TTimer timer(nullptr, 20);
+    timer.OnTimer = TNotifyEvent(&ticker, &Ticker::Tick);
+    timer.SetEnabled(true);
+
+    // Answers the box once timers have ticked behind it.
+    QString shownText, shownTitle;
+    bool applicationModal = false, plainText = false;
+    int ticksWhileOpen = 0;
+    QTimer poller;
+    QObject::connect(&poller, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (ticksWhileOpen == 0)
+            ticksWhileOpen = -ticker.ticks;
+        if (ticker.ticks + ticksWhileOpen < 3)
+            return;
+        ticksWhileOpen += ticker.ticks;
+        shownText = box->text();
+        shownTitle = box->windowTitle();
+        applicationModal = box->windowModality() == Qt::ApplicationModal;
+        plainText = box->textFormat() == Qt::PlainText;
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+        box->button(QMessageBox::No)->click();
+    });
+    poller.start(10);
+    const TMsgAnswer answer =
+        Application().MessageBox(QStringLiteral("<b>sure?</b>"), QStringLiteral("Exit"),
+                                 TMsgIcon::Exclamation, TMsgButtons::YesNo);
+    QCOMPARE(answer, TMsgAnswer::No);
+    QCOMPARE(shownText, QStringLiteral("<b>sure?</b>"));
+    QCOMPARE(shownTitle, QStringLiteral("Exit"));
+    QVERIFY(applicationModal);
+    QVERIFY(plainText);
+    QVERIFY(ticksWhileOpen >= 3);
 }
 
 QTEST_MAIN(TestControls)
