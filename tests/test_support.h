@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <deque>
@@ -61,8 +62,13 @@ private:
 };
 
 // Open descriptors of this process: a leak check.
-inline int OpenDescriptorCount() {
-    return int(QDir(QStringLiteral("/proc/self/fd"))
-                   .entryList(QDir::NoDotAndDotDot | QDir::System)
-                   .count());
+inline qsizetype OpenDescriptorCount() {
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+}
+
+// A loopback port on which nobody listens.
+inline quint16 RefusedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
 }

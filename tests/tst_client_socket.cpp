@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "base/exceptions.h"
 #include "connection/client_socket.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -39,17 +40,6 @@ bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
-}
-
-qsizetype FdCount() {
-    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
-}
-
-// A loopback port on which nobody listens.
-quint16 RefusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
 }
 
 QByteArray Pattern(qsizetype size) {
@@ -184,7 +174,7 @@ void TestClientSocket::init() {
         m_shown << request.text;
         return TMsgAnswer::Ok;
     };
-    m_fds = FdCount();
+    m_fds = OpenDescriptorCount();
     m_form = std::make_unique<QObject>();
     m_socket = new TClientSocket(m_form.get());
     m_rec = std::make_unique<TRecorder>(m_socket);
@@ -197,7 +187,7 @@ void TestClientSocket::cleanup() {
     m_form.reset();
     m_rec.reset();
     m_server.reset(); // with the peers it accepted
-    QVERIFY(WaitUntil([&] { return FdCount() == m_fds; }));
+    QVERIFY(WaitUntil([&] { return OpenDescriptorCount() == m_fds; }));
 }
 
 QTcpSocket* TestClientSocket::AcceptPeer() {
@@ -719,7 +709,7 @@ void TestClientSocket::descriptorsDoNotLeak_data() {
 
 void TestClientSocket::descriptorsDoNotLeak() {
     QFETCH(bool, refused);
-    const qsizetype before = FdCount();
+    const qsizetype before = OpenDescriptorCount();
     m_rec->clearCode = true;
     connect(m_server.get(), &QTcpServer::newConnection, this, [&] {
         while (QTcpSocket* peer = m_server->nextPendingConnection())
@@ -739,7 +729,7 @@ void TestClientSocket::descriptorsDoNotLeak() {
     QCOMPARE(m_rec->Count(refused ? QStringLiteral("Error %1 %2").arg(erConnect).arg(ECONNREFUSED)
                                   : QStringLiteral("Disconnect 0")),
              1000);
-    QVERIFY(WaitUntil([&] { return FdCount() == before; }));
+    QVERIFY(WaitUntil([&] { return OpenDescriptorCount() == before; }));
     QVERIFY(m_shown.isEmpty());
 }
 

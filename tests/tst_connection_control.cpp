@@ -1,16 +1,6 @@
 #include "form_fixture.h"
 
-#include <QTcpServer>
 #include <QTest>
-
-namespace {
-// A loopback port on which nobody listens.
-QByteArray RefusedPortText() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return QByteArray::number(probe.serverPort());
-}
-} // namespace
 
 class TestConnectionControl : public QObject {
     Q_OBJECT
@@ -47,7 +37,7 @@ void TestConnectionControl::goodConnect() {
 
 void TestConnectionControl::refusedConnect() {
     FormFixture f;
-    f.form.EditPort->SetText(RefusedPortText());
+    f.form.EditPort->SetText(QByteArray::number(RefusedPort()));
     f.form.BitBtnConnect->click();
     QTRY_COMPARE_WITH_TIMEOUT(f.boxes.boxes.size(), 1, 3000);
     QCOMPARE(f.statuses.last(), QByteArray("Error communicating with 127.0.0.1"));

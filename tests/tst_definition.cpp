@@ -89,7 +89,7 @@ void TestDefinition::refusesWhatCannotBeOpened() {
     WorkingFolder folder;
     QDir().mkdir(QStringLiteral("sub"));
     QCOMPARE(::mkfifo("pipe.tst", 0600), 0);
-    const int before = OpenDescriptorCount();
+    const qsizetype before = OpenDescriptorCount();
     try {
         ReadDefinitionFile(name);
         QFAIL("opened");
