@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/application.h"
+#include "controls/open_dialog.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,6 +39,15 @@ public:
     QList<TMessageBoxRequest> boxes;
     std::deque<TMsgAnswer> answers;
 };
+
+// Stands in for the operator at the open dialog: picks `fileName` (or
+// cancels after typing it, when `confirm` is false).
+inline void AnswerOpenDialog(const QString& fileName, bool confirm = true) {
+    Application().openDialog = [fileName, confirm](TOpenDialog& dialog) {
+        dialog.FileName = fileName;
+        return confirm;
+    };
+}
 
 // A temporary working folder for the duration of a test.
 class WorkingFolder {

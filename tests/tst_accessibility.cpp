@@ -70,10 +70,7 @@ void TestAccessibility::resultFieldsFollowTheirLabels() {
         QCOMPARE(SpokenName(form.Slot(s).Result), loaded[s - 1]);
     }
 
-    Application().openDialog = [&](TOpenDialog& dialog) {
-        dialog.FileName = other;
-        return true;
-    };
+    AnswerOpenDialog(other);
     form.Open1->trigger();
     QCOMPARE(boxes.boxes.size(), 0);
     // Slot 1 takes the new item; the others keep the items they still show.

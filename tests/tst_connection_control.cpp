@@ -149,10 +149,7 @@ void TestConnectionControl::statusNamesTheFieldsCurrentAddress() {
     QVERIFY(f.Connect());
     // A definition with another address, loaded while connected.
     const QString other = f.folder.Write(QStringLiteral("other.tst"), "IP=10.0.0.9\r\nPort=1\r\n");
-    Application().openDialog = [&](TOpenDialog& dialog) {
-        dialog.FileName = other;
-        return true;
-    };
+    AnswerOpenDialog(other);
     f.form.Open1Click(nullptr);
     f.peer.Close();
     QTRY_COMPARE_WITH_TIMEOUT(f.statuses.last(), QByteArray("Disconnected from 10.0.0.9"), 3000);

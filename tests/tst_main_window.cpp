@@ -172,10 +172,7 @@ void TestMainWindow::interactiveLoadKeepsUnnamedSlots() {
 
     // A one-line file is applied when opened by the operator.
     const QString oneLine = folder.Write(QStringLiteral("one.tst"), "IP=10.9.9.9");
-    Application().openDialog = [&](TOpenDialog& dialog) {
-        dialog.FileName = oneLine;
-        return true;
-    };
+    AnswerOpenDialog(oneLine);
     form.Open1Click(nullptr);
     QCOMPARE(form.EditAddress->Text(), QByteArray("10.9.9.9"));
     QCOMPARE(form.EditPort->Text(), QByteArray("4000"));
@@ -189,19 +186,13 @@ void TestMainWindow::interactiveLoadCancelAndFailure() {
     TForm1 form;
     form.Create();
 
-    Application().openDialog = [](TOpenDialog& dialog) {
-        dialog.FileName = QStringLiteral("/nowhere/x.tst");
-        return false;
-    };
+    AnswerOpenDialog(QStringLiteral("/nowhere/x.tst"), false);
     form.Open1Click(nullptr);
     QCOMPARE(form.Memo1->LineCount(), 5);
     QCOMPARE(form.OpenDialog1->FileName, QStringLiteral("/nowhere/x.tst"));
 
     // A name that does not exist is reported; the line store keeps its lines.
-    Application().openDialog = [](TOpenDialog& dialog) {
-        dialog.FileName = QStringLiteral("missing.tst");
-        return true;
-    };
+    AnswerOpenDialog(QStringLiteral("missing.tst"));
     form.Open1->trigger();
     QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Cannot open file missing.tst.")});
     QCOMPARE(form.Memo1->LineCount(), 5);

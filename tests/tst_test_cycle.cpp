@@ -207,10 +207,7 @@ void TestTestCycle::shorterDefinitionWhileRunning() {
     f.form.TestStep = 5;
     const QString shorter = f.folder.Write(
         QStringLiteral("short.tst"), "IP=127.0.0.1\r\nPort=1\r\nNew 1=[n1]\r\nNew 2=[n2]\r\n");
-    Application().openDialog = [&](TOpenDialog& dialog) {
-        dialog.FileName = shorter;
-        return true;
-    };
+    AnswerOpenDialog(shorter);
     f.form.Open1Click(nullptr);
     f.form.BitBtnStartTest->click();
     // Slot 5 keeps its old command; the wrap comes after its reply.
