@@ -258,7 +258,6 @@ void TestMainWindow::layoutAndSizeLock() {
     QCOMPARE(form.size(), size);
     form.move(form.pos() + QPoint(5, 5));
     QCOMPARE(form.size(), size);
-    boxes.answers.push_back(TMsgAnswer::Yes);
 }
 
 void TestMainWindow::tabOrderAndFirstFocus() {
