@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "base/text.h"
+#include "controls/look.h"
 
 #include <QIcon>
 #include <QKeyEvent>
@@ -24,12 +25,7 @@ void TBitBtn::SetCaption(const QByteArray& caption) {
 }
 
 void TBitBtn::SetGlyph(const QString& path) {
-    QPixmap glyph(path);
-    if (!glyph.isNull()) {
-        const QImage image = glyph.toImage();
-        glyph.setMask(glyph.createMaskFromColor(image.pixelColor(0, image.height() - 1)));
-    }
-    m_glyph = glyph;
+    m_glyph = WithoutLowerLeftColour(QPixmap(path));
     update();
 }
 

@@ -25,7 +25,6 @@ void TLabel::SetCaption(const QByteArray& caption) {
 
 void TLabel::SetTransparent(bool transparent) {
     setAutoFillBackground(!transparent);
-    setAttribute(Qt::WA_TranslucentBackground, transparent);
 }
 
 void TLabel::SetTextColor(const QColor& color) {

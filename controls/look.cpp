@@ -33,3 +33,11 @@ QFont MakeFont(TFace face, int pixelHeight, bool bold, bool italic) {
     font.setItalic(italic);
     return font;
 }
+
+QPixmap WithoutLowerLeftColour(QPixmap picture) {
+    if (picture.isNull())
+        return picture;
+    const QImage image = picture.toImage();
+    picture.setMask(picture.createMaskFromColor(image.pixelColor(0, image.height() - 1)));
+    return picture;
+}

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPixmap>
 
 // The system colours the windows are designed with, mapped onto the
 // application palette.
@@ -13,3 +14,7 @@ QColor ColorOf(TColor color);
 // the About window's face is the metric-compatible Carlito.
 enum class TFace { Window, About };
 QFont MakeFont(TFace face, int pixelHeight, bool bold = false, bool italic = false);
+
+// The picture with the colour of its lower-left pixel left out (the
+// transparent colour of glyphs and the logo).
+QPixmap WithoutLowerLeftColour(QPixmap picture);

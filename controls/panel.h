@@ -22,14 +22,17 @@ public:
 
     void LoadPicture(const QString& path);
     void SetStretch(bool stretch) { m_stretch = stretch; }
-    void SetTransparent(bool transparent) { m_transparent = transparent; }
+    void SetTransparent(bool transparent);
     const QPixmap& Picture() const { return m_picture; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void UpdateShown();
+
     QPixmap m_picture;
+    QPixmap m_shown; // m_picture, masked when transparent
     bool m_stretch = false;
     bool m_transparent = false;
 };

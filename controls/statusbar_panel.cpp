@@ -4,7 +4,9 @@
 
 #include <QPainter>
 
-TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) { setSizeGripEnabled(false); }
+TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) {
+    setSizeGripEnabled(false);
+}
 
 void TStatusBar::SetSimpleText(const QByteArray& text) {
     m_simpleText = text;
@@ -24,21 +26,26 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
 
 void TImage::LoadPicture(const QString& path) {
     m_picture = QPixmap(path);
+    UpdateShown();
+}
+
+void TImage::SetTransparent(bool transparent) {
+    m_transparent = transparent;
+    UpdateShown();
+}
+
+void TImage::UpdateShown() {
+    m_shown = m_transparent ? WithoutLowerLeftColour(m_picture) : m_picture;
     update();
 }
 
 void TImage::paintEvent(QPaintEvent*) {
-    if (m_picture.isNull())
+    if (m_shown.isNull())
         return;
-    QPixmap picture = m_picture;
-    if (m_transparent) {
-        const QImage image = picture.toImage();
-        picture.setMask(picture.createMaskFromColor(image.pixelColor(0, image.height() - 1)));
-    }
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (m_stretch)
-        painter.drawPixmap(rect(), picture);
+        painter.drawPixmap(rect(), m_shown);
     else
-        painter.drawPixmap(QPoint(0, 0), picture);
+        painter.drawPixmap(QPoint(0, 0), m_shown);
 }
