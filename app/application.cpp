@@ -1,10 +1,9 @@
 #include "app/application.h"
 
-#include "base/exceptions.h"
+#include "base/guard.h"
 #include "base/text.h"
 #include "controls/open_dialog.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
@@ -33,29 +32,14 @@ TMsgAnswer RunMessageBox(const TMessageBoxRequest& request) {
     }
 }
 
-bool RunOpenDialog(TOpenDialog& dialog) {
-    QFileDialog box(QApplication::activeWindow());
-    box.setAcceptMode(QFileDialog::AcceptOpen);
-    // A name that does not exist may be confirmed; the load reports it.
-    box.setFileMode(QFileDialog::AnyFile);
-    box.setNameFilter(dialog.FilterName + QStringLiteral(" (") + dialog.FilterPattern +
-                      QStringLiteral(")"));
-    const QFileInfo start(dialog.FileName);
-    box.setDirectory(start.absolutePath());
-    box.selectFile(start.fileName());
-    if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty())
-        return false;
-    dialog.FileName = box.selectedFiles().constFirst();
-    return true;
-}
-
 } // namespace
 
-TApplication::TApplication() {
+TApplication::TApplication() : openDialog(TOpenDialog::ExecuteRoutine()) {
     // The pictures live in the static library; a static library's resources
     // must be registered by hand.
     Q_INIT_RESOURCE(resources);
     RestoreDefaultRoutines();
+    SetErrorSink([this](const QByteArray& message) { ShowException(message); });
 }
 
 TApplication& Application() {
@@ -65,7 +49,7 @@ TApplication& Application() {
 
 void TApplication::RestoreDefaultRoutines() {
     messageBox = RunMessageBox;
-    openDialog = RunOpenDialog;
+    openDialog = TOpenDialog::RunFileDialog;
 }
 
 QString TApplication::Title() const {
@@ -81,26 +65,10 @@ TMsgAnswer TApplication::MessageBox(const QString& text, const QString& caption,
     return messageBox(TMessageBoxRequest{text, caption, icon, buttons});
 }
 
-bool TApplication::ExecuteOpenDialog(TOpenDialog& dialog) {
-    return openDialog(dialog);
-}
-
 void TApplication::ShowException(const QByteArray& message) {
     if (QWidget* grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
     MessageBox(DisplayText(ErrorDisplayText(message)), Title(), TMsgIcon::Stop, TMsgButtons::Ok);
-}
-
-void Guarded(const std::function<void()>& handler) noexcept {
-    try {
-        handler();
-    } catch (const Exception& error) {
-        Application().ShowException(error.Message());
-    } catch (const std::exception& error) {
-        Application().ShowException(QByteArray(error.what()));
-    } catch (...) {
-        Application().ShowException(QByteArray());
-    }
 }
 
 QString ApplicationTitle(const QString& executablePath) {

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "controls/open_dialog.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QIcon>
 #include <QString>
 
 #include <functional>
-
-class TOpenDialog;
 
 // What a message box shows and offers.
 enum class TMsgIcon { Stop, Exclamation };
@@ -27,9 +27,6 @@ struct TMessageBoxRequest {
 class TApplication {
 public:
     using MessageBoxRoutine = std::function<TMsgAnswer(const TMessageBoxRequest&)>;
-    // Runs the dialog; true when the operator confirmed a file (the dialog's
-    // FileName then holds it).
-    using OpenDialogRoutine = std::function<bool(TOpenDialog&)>;
 
     QString Title() const;
     QIcon Icon() const;
@@ -38,14 +35,14 @@ public:
     // keep being served while it is open.
     TMsgAnswer MessageBox(const QString& text, const QString& caption, TMsgIcon icon,
                           TMsgButtons buttons);
-    bool ExecuteOpenDialog(TOpenDialog& dialog);
 
     // The error display: the message with the final-stop rule, the title as
     // caption, stop icon, OK.
     void ShowException(const QByteArray& message);
 
     MessageBoxRoutine messageBox;
-    OpenDialogRoutine openDialog;
+    // The routine every open dialog runs (the dialogs' own, reached here).
+    TOpenDialog::Routine& openDialog;
 
     // Puts the default routines back (tests call it between cases).
     void RestoreDefaultRoutines();
@@ -57,11 +54,6 @@ private:
 
 // The one application object of the process.
 TApplication& Application();
-
-// Runs one handler that Qt calls into (a click, a timer tick, a socket
-// notification). Nothing escapes: an error goes to the error display and the
-// event loop goes on.
-void Guarded(const std::function<void()>& handler) noexcept;
 
 // The title rule: the file name without its folder, cut at its first ".", all
 // characters after the first lower-cased.

@@ -1,6 +1,7 @@
 #include "app/about_window.h"
 #include "app/application.h"
 #include "app/main_window.h"
+#include "base/guard.h"
 
 #include <exception>
 

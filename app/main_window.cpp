@@ -2,6 +2,7 @@
 
 #include "app/about_window.h"
 #include "app/application.h"
+#include "base/guard.h"
 #include "connection/client_socket.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"

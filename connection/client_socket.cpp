@@ -1,7 +1,7 @@
 #include "connection/client_socket.h"
 
-#include "app/application.h"
 #include "base/exceptions.h"
+#include "base/guard.h"
 #include "base/text.h"
 
 #include <QCoreApplication>

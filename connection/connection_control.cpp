@@ -45,7 +45,9 @@ void TForm1::BitBtnDisconnectClick(QObject*) {
     SetConnectionFieldsEnabled(true);
 }
 
-void TForm1::ClientSocket1Lookup(QObject*, TCustomWinSocket*) { ShowStatus("Looking up "); }
+void TForm1::ClientSocket1Lookup(QObject*, TCustomWinSocket*) {
+    ShowStatus("Looking up ");
+}
 
 void TForm1::ClientSocket1Connecting(QObject*, TCustomWinSocket*) {
     ShowStatus("Connecting to ");

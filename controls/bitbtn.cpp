@@ -1,6 +1,6 @@
 #include "controls/bitbtn.h"
 
-#include "app/application.h"
+#include "base/guard.h"
 #include "base/text.h"
 #include "controls/look.h"
 

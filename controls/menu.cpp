@@ -1,6 +1,6 @@
 #include "controls/menu.h"
 
-#include "app/application.h"
+#include "base/guard.h"
 
 namespace {
 QString Literal(QString caption) {

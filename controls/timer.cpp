@@ -1,6 +1,6 @@
 #include "controls/timer.h"
 
-#include "app/application.h"
+#include "base/guard.h"
 
 TTimer::TTimer(QObject* owner, int intervalMs) : QObject(owner) {
     m_timer.setTimerType(Qt::PreciseTimer);

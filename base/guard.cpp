@@ -1,0 +1,34 @@
+#include "base/guard.h"
+
+#include "base/exceptions.h"
+
+#include <cstdio>
+
+namespace {
+
+void PrintToStandardError(const QByteArray& message) {
+    std::fprintf(stderr, "%s\n", message.constData());
+}
+
+TErrorSink& Sink() {
+    static TErrorSink sink = PrintToStandardError;
+    return sink;
+}
+
+} // namespace
+
+void SetErrorSink(TErrorSink sink) {
+    Sink() = sink ? std::move(sink) : PrintToStandardError;
+}
+
+void Guarded(const std::function<void()>& handler) noexcept {
+    try {
+        handler();
+    } catch (const Exception& error) {
+        Sink()(error.Message());
+    } catch (const std::exception& error) {
+        Sink()(QByteArray(error.what()));
+    } catch (...) {
+        Sink()(QByteArray());
+    }
+}
