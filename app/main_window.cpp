@@ -349,6 +349,8 @@ void TForm1::Wire() {
     ClientSocket1->OnRead = TSocketNotifyEvent(this, &TForm1::ClientSocket1Read);
     ClientSocket1->OnWrite = TSocketNotifyEvent(this, &TForm1::ClientSocket1Write);
     ClientSocket1->OnError = TSocketErrorEvent(this, &TForm1::ClientSocket1Error);
+    Cycle.CommandOf = [this](int slot) { return Slot(slot).Command(); };
+    Cycle.ItemCount = [this] { return Memo1->LineCount() - 2; };
 }
 
 void TForm1::Create() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connection/client_socket.h"
+#include "sequencing/test_cycle.h"
 
 #include <QMainWindow>
 #include <array>
@@ -35,8 +36,6 @@ struct TTestSlot {
     void SetCommand(const QByteArray& command) const;
     QWidget* Holder() const;
 };
-
-inline constexpr int kSlotCount = 18;
 
 // The main window. Its controls hold the system's state: the label captions
 // and command holders hold the definition's items, Memo1 its lines, the Start
@@ -93,7 +92,10 @@ public:
     void ClientSocket1Error(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent,
                             int& ErrorCode);
 
-    int32_t TestStep = 0;
+    // The cycle's rules and state; TestStep and ReceiveBuffer are its own.
+    TTestCycle Cycle;
+    int32_t& TestStep = Cycle.TestStep;
+    TReceiveBuffer& ReceiveBuffer = Cycle.ReceiveBuffer;
 
     // Connection fields and status.
     TLabel* Label4 = nullptr;
@@ -161,9 +163,9 @@ private:
 
     // The test is running exactly when Start Test reads "Stop Test".
     bool TestRunning() const;
-    // Shows a complete reply in the current slot's field, shaded; the other
-    // fields return to the window colour.
-    void ShowReply(const QByteArray& reply);
+    // Shows a complete reply in its slot's field, shaded; the other fields
+    // return to the window colour.
+    void ShowCompletedReply(const TTestCycle::TReply& reply);
 
     // Status message: the prefix and the address field's text, to the status
     // bar's simple text and the status label.

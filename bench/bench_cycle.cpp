@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
         QObject::connect(&sampler, &QTimer::timeout, [&] {
             worstLateMs = std::max(worstLateMs, double(tick.nsecsElapsed()) / 1e6 - 20.0);
             floodRss = std::max(floodRss, ResidentMiB());
-            bufferMax = std::max(bufferMax, ReceiveBuffer.StoredSize());
+            bufferMax = std::max(bufferMax, form.ReceiveBuffer.StoredSize());
             tick.restart();
         });
         // Connected but not testing: nothing is sent, so no reply ever ends

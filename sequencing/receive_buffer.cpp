@@ -2,28 +2,44 @@
 
 #include "base/text.h"
 
-TReceiveBuffer ReceiveBuffer;
+namespace {
+bool IsContinuationByte(char byte) {
+    return (uchar(byte) & 0xC0) == 0x80; // 10xxxxxx
+}
+} // namespace
 
 void TReceiveBuffer::Append(const QByteArray& piece) {
     if (piece.size() >= kMaxKept) {
+        m_dropped = m_dropped || !m_text.isEmpty() || piece.size() > kMaxKept;
         m_text = piece.right(kMaxKept);
         return;
     }
-    if (m_text.size() + piece.size() > 2 * kMaxKept)
+    if (m_text.size() + piece.size() > 2 * kMaxKept) {
         m_text.remove(0, m_text.size() - kMaxKept);
+        m_dropped = true;
+    }
     m_text += piece;
 }
 
 QByteArray TReceiveBuffer::Text() const {
-    return m_text.size() > kMaxKept ? m_text.right(kMaxKept) : m_text;
+    const bool cut = m_dropped || m_text.size() > kMaxKept;
+    QByteArray text = m_text.size() > kMaxKept ? m_text.right(kMaxKept) : m_text;
+    if (cut) {
+        qsizetype start = 0;
+        // A UTF-8 sequence has at most three continuation bytes.
+        while (start < 3 && start < text.size() && IsContinuationByte(text[start]))
+            ++start;
+        text.remove(0, start);
+    }
+    return text;
 }
 
-QByteArray ShownReply(const QByteArray& reply) {
+QByteArray FieldText(const QByteArray& reply) {
     if (reply.size() <= kMaxLineLength)
         return reply;
     qsizetype cut = kMaxLineLength;
-    // Back off over UTF-8 continuation bytes (10xxxxxx), at most three.
-    for (int i = 0; i < 3 && cut > 0 && (uchar(reply[cut]) & 0xC0) == 0x80; ++i)
+    // Back off over UTF-8 continuation bytes, at most three.
+    for (int i = 0; i < 3 && cut > 0 && IsContinuationByte(reply[cut]); ++i)
         --cut;
     return reply.left(cut);
 }

@@ -11,21 +11,24 @@ class TReceiveBuffer {
 public:
     static constexpr qsizetype kMaxKept = 1024 * 1024;
 
-    void Clear() { m_text.clear(); }
+    void Clear() {
+        m_text.clear();
+        m_dropped = false;
+    }
     void Append(const QByteArray& piece);
     // A reply is complete when the last byte received is "]".
     bool IsComplete() const { return !m_text.isEmpty() && m_text.back() == ']'; }
-    // The reply: at most the last kMaxKept bytes received.
+    // The reply: at most the last kMaxKept bytes received. Once older bytes
+    // were dropped it starts at a character boundary: UTF-8 continuation
+    // bytes left at its start by the cut are dropped too.
     QByteArray Text() const;
     qsizetype StoredSize() const { return m_text.size(); }
 
 private:
     QByteArray m_text;
+    bool m_dropped = false; // bytes were dropped since the last Clear
 };
-
-// The one receive buffer of the process, emptied before each command is sent.
-extern TReceiveBuffer ReceiveBuffer;
 
 // The most of a reply a result field shows: its first 4096 bytes, cut back to
 // the start of a UTF-8 sequence so valid text stays valid.
-QByteArray ShownReply(const QByteArray& reply);
+QByteArray FieldText(const QByteArray& reply);

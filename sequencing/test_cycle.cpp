@@ -8,7 +8,6 @@
 #include "controls/edit.h"
 #include "controls/memo.h"
 #include "controls/timer.h"
-#include "sequencing/receive_buffer.h"
 
 namespace {
 const QByteArray kStartCaption = "Start Test";
@@ -37,9 +36,11 @@ void TForm1::Timer1Timer(QObject*) {
     TimerWatchDog->SetEnabled(false);
     if (TestRunning())
         TimerWatchDog->SetEnabled(true);
-    ReceiveBuffer.Clear();
-    if (TestStep >= 1 && TestStep <= kSlotCount)
-        ClientSocket1->WinSocket()->SendString(Slot(TestStep).Command());
+    const TTestCycle::TSend send = Cycle.SendTick();
+    if (send.action == TTestCycle::TSendAction::Send)
+        ClientSocket1->WinSocket()->SendString(send.command);
+    else if (send.action == TTestCycle::TSendAction::Skip && TestRunning())
+        Timer1->SetEnabled(true);
 }
 
 void TForm1::TimerWatchDogTimer(QObject*) {
@@ -47,27 +48,20 @@ void TForm1::TimerWatchDogTimer(QObject*) {
 }
 
 void TForm1::ClientSocket1Read(QObject*, TCustomWinSocket* Socket) {
-    const QByteArray piece = Socket->ReceiveString();
-    // Nothing new must not complete the reply already shown a second time.
-    if (piece.isEmpty())
+    const TTestCycle::TReply reply = Cycle.Received(Socket->ReceiveString());
+    if (!reply.complete)
         return;
-    ReceiveBuffer.Append(piece);
-    if (!ReceiveBuffer.IsComplete())
-        return;
-    ShowReply(ReceiveBuffer.Text());
-    ++TestStep;
-    if (Memo1->LineCount() - 2 < TestStep)
-        TestStep = 1;
+    ShowCompletedReply(reply);
     if (TestRunning())
         Timer1->SetEnabled(true);
 }
 
-void TForm1::ShowReply(const QByteArray& reply) {
+void TForm1::ShowCompletedReply(const TTestCycle::TReply& reply) {
     for (int s = 1; s <= kSlotCount; ++s)
         Slot(s).Result->SetColor(TColor::clWindow);
-    if (TestStep < 1 || TestStep > kSlotCount)
+    if (reply.slot == 0)
         return;
-    TEdit* field = Slot(TestStep).Result;
-    field->SetText(ShownReply(reply));
+    TEdit* field = Slot(reply.slot).Result;
+    field->SetText(FieldText(reply.text));
     field->SetColor(TColor::clMenu);
 }
