@@ -81,12 +81,6 @@ QString ApplicationTitle(const QString& executablePath) {
     return name;
 }
 
-QByteArray ErrorDisplayText(const QByteArray& message) {
-    if (!message.isEmpty() && static_cast<unsigned char>(message.back()) > '.')
-        return message + '.';
-    return message;
-}
-
 TQtApplication::TQtApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TQtApplication::notify(QObject* receiver, QEvent* event) {

@@ -59,10 +59,6 @@ TApplication& Application();
 // characters after the first lower-cased.
 QString ApplicationTitle(const QString& executablePath);
 
-// The final-stop rule: "." appended when the message is not empty and its last
-// byte, taken unsigned, is above '.'.
-QByteArray ErrorDisplayText(const QByteArray& message);
-
 // The Qt application with the last backstop: an error that slipped past every
 // guard is shown instead of unwinding through Qt.
 class TQtApplication : public QApplication {

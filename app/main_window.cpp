@@ -350,7 +350,7 @@ void TForm1::Wire() {
     ClientSocket1->OnWrite = TSocketNotifyEvent(this, &TForm1::ClientSocket1Write);
     ClientSocket1->OnError = TSocketErrorEvent(this, &TForm1::ClientSocket1Error);
     Cycle.CommandOf = [this](int slot) { return Slot(slot).Command(); };
-    Cycle.ItemCount = [this] { return Memo1->LineCount() - 2; };
+    Cycle.ItemCount = [this] { return ItemCountOf(Memo1->LineCount()); };
 }
 
 void TForm1::Create() {

@@ -32,3 +32,9 @@ void Guarded(const std::function<void()>& handler) noexcept {
         Sink()(QByteArray());
     }
 }
+
+QByteArray ErrorDisplayText(const QByteArray& message) {
+    if (!message.isEmpty() && static_cast<unsigned char>(message.back()) > '.')
+        return message + '.';
+    return message;
+}

@@ -15,3 +15,7 @@ void SetErrorSink(TErrorSink sink);
 // sink and the event loop goes on. An error that is not an Exception arrives
 // with its what() text, or empty when it has none.
 void Guarded(const std::function<void()>& handler) noexcept;
+
+// The final-stop rule of every error shown or printed: "." appended when the message is not empty
+// and its last byte, taken unsigned, is above '.'.
+QByteArray ErrorDisplayText(const QByteArray& message);

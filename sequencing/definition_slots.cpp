@@ -9,12 +9,6 @@
 #include "controls/open_dialog.h"
 #include "sequencing/test_definition.h"
 
-namespace {
-// Lines 0 and 1 hold address and port; line i (2..19) feeds slot i - 1.
-constexpr qsizetype kFirstSlotLine = 2;
-constexpr qsizetype kLastSlotLine = kFirstSlotLine + kSlotCount - 1;
-} // namespace
-
 void TForm1::LoadLineStore(const QString& fileName) {
     Memo1->SetText(ReadDefinitionFile(fileName));
 }
@@ -25,12 +19,13 @@ void TForm1::LoadTestDefinition() {
     // nothing, so the walk stops there.
     for (qsizetype i = 0; i < qMin(lineCount, kLastSlotLine + 1); ++i) {
         const TDefinitionLine line = SplitDefinitionLine(Memo1->Line(i));
-        if (i == 0) {
+        const TLineBinding binding = BindDefinitionLine(i);
+        if (binding.kind == TLineBinding::TKind::Address) {
             EditAddress->SetText(line.value);
-        } else if (i == 1) {
+        } else if (binding.kind == TLineBinding::TKind::Port) {
             EditPort->SetText(line.value);
-        } else {
-            const TTestSlot& slot = Slot(int(i - 1));
+        } else if (binding.kind == TLineBinding::TKind::Slot) {
+            const TTestSlot& slot = Slot(binding.slot);
             slot.Label->SetCaption(line.label);
             slot.Label->show();
             slot.Result->show();

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "sequencing/receive_buffer.h"
+#include "sequencing/test_definition.h"
 
 #include <QByteArray>
 
 #include <cstdint>
 #include <functional>
 
-// The slots a definition's items go to; items beyond the last are not run.
-inline constexpr int kSlotCount = 18;
 // After a complete reply, or a command passed over because it is empty, the
 // next command goes out this much later.
 inline constexpr int kSendDelayMs = 100;

@@ -77,3 +77,14 @@ TDefinitionLine SplitDefinitionLine(const QByteArray& line) {
         return {QByteArray(), line};
     return {line.left(equals), line.mid(equals + 1)};
 }
+
+TLineBinding BindDefinitionLine(qsizetype index) {
+    using K = TLineBinding::TKind;
+    if (index == 0)
+        return {K::Address, 0};
+    if (index == 1)
+        return {K::Port, 0};
+    if (index >= kFirstItemLine && index <= kLastSlotLine)
+        return {K::Slot, int(index - kFirstItemLine + 1)};
+    return {};
+}

@@ -21,3 +21,25 @@ struct TDefinitionLine {
     QByteArray value;
 };
 TDefinitionLine SplitDefinitionLine(const QByteArray& line);
+
+// The slots a definition's items go to; items beyond the last are not run.
+inline constexpr int kSlotCount = 18;
+// Lines 0 and 1 hold the address and the port; line i from 2 on is an item,
+// and feeds slot i - 1 up to the last slot.
+inline constexpr qsizetype kFirstItemLine = 2;
+inline constexpr qsizetype kLastSlotLine = kFirstItemLine + kSlotCount - 1;
+
+// Where definition line `index` goes. Lines after the last slot line go
+// nowhere, though they still count as items (ItemCountOf).
+struct TLineBinding {
+    enum class TKind { Address, Port, Slot, None };
+    TKind kind = TKind::None;
+    int slot = 0; // 1..kSlotCount for TKind::Slot
+};
+TLineBinding BindDefinitionLine(qsizetype index);
+
+// The item count of a definition with lineCount lines: every line after the
+// address and port lines (negative for fewer than two lines).
+inline qsizetype ItemCountOf(qsizetype lineCount) {
+    return lineCount - kFirstItemLine;
+}

@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "base/convert.h"
 #include "base/exceptions.h"
+#include "base/guard.h"
 #include "base/text.h"
 
 #include <QTest>
