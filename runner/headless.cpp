@@ -17,44 +17,40 @@
 
 namespace {
 
-void PrintTo(FILE* stream, const QByteArray& text) {
-    std::fwrite(text.constData(), 1, size_t(text.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
-// The definition with the command line's address and port; throws what the
-// window's loader throws.
-TRunDefinition DefinitionFor(const TRunOptions& options) {
-    TRunDefinition definition = ReadRunDefinition(options.file);
+// The definition with the command line's address and port, or nothing (the
+// reason printed) when it cannot be run.
+std::optional<TRunDefinition> UsableDefinition(const TRunOptions& options) {
+    TRunDefinition definition;
+    try {
+        definition = ReadRunDefinition(options.file);
+    } catch (const Exception& error) {
+        WriteLine(stderr, ErrorDisplayText(error.Message()));
+        return std::nullopt;
+    }
     if (options.address)
         definition.address = *options.address;
     if (options.port)
         definition.port = *options.port;
+    if (!definition.HasCommand()) {
+        WriteLine(stderr, ErrorDisplayText(
+                              FormatMessage("No commands in %s", QFile::encodeName(options.file))));
+        return std::nullopt;
+    }
     return definition;
 }
 
 int Run(const TRunOptions& options, int quitSignals) {
-    TRunDefinition definition;
-    try {
-        definition = DefinitionFor(options);
-    } catch (const Exception& error) {
-        PrintTo(stderr, ErrorDisplayText(error.Message()));
+    const std::optional<TRunDefinition> definition = UsableDefinition(options);
+    if (!definition)
         return kRunUsage;
-    }
-    if (!definition.HasCommand()) {
-        PrintTo(stderr, ErrorDisplayText(
-                            FormatMessage("No commands in %s", QFile::encodeName(options.file))));
-        return kRunUsage;
-    }
     QFile junit(options.junitFile);
     if (!options.junitFile.isEmpty() && !junit.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        PrintTo(stderr, ErrorDisplayText(FormatMessage("Cannot create file %s",
-                                                       QFile::encodeName(options.junitFile))));
+        WriteLine(stderr, ErrorDisplayText(FormatMessage("Cannot create file %s",
+                                                         QFile::encodeName(options.junitFile))));
         return kRunUsage;
     }
 
-    TTestRun run(definition, options, stdout);
+    TTestRun run(*definition, options, stdout);
     if (const std::optional<int> refused = run.Start()) {
         if (junit.isOpen())
             junit.remove();
@@ -90,13 +86,13 @@ int RunHeadless(const QStringList& arguments, const char* version, int quitSigna
     const TCommandLine line = ParseCommandLine(arguments);
     switch (line.action) {
     case TCommandLine::TAction::Help:
-        PrintTo(stdout, line.text.toUtf8());
+        WriteLine(stdout, line.text.toUtf8());
         return kRunCompleted;
     case TCommandLine::TAction::Version:
-        PrintTo(stdout, QByteArray("zyl-test-run ") + version);
+        WriteLine(stdout, QByteArray("zyl-test-run ") + version);
         return kRunCompleted;
     case TCommandLine::TAction::Error:
-        PrintTo(stderr, "zyl-test-run: " + line.text.toUtf8() + "\nTry 'zyl-test-run --help'.");
+        WriteLine(stderr, "zyl-test-run: " + line.text.toUtf8() + "\nTry 'zyl-test-run --help'.");
         return kRunUsage;
     case TCommandLine::TAction::Run:
         break;

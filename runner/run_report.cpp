@@ -115,10 +115,10 @@ std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
 TRunOutput::TRunOutput(FILE* out, bool json, int labelWidth)
     : m_out(out), m_json(json), m_labelWidth(labelWidth) {}
 
-void TRunOutput::Write(const QByteArray& line) {
-    std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
-    std::fputc('\n', m_out);
-    std::fflush(m_out);
+void WriteLine(FILE* stream, const QByteArray& text) {
+    std::fwrite(text.constData(), 1, size_t(text.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
 }
 
 void TRunOutput::Reply(const TReplyRecord& record) {
@@ -133,16 +133,17 @@ void TRunOutput::Reply(const TReplyRecord& record) {
             {"rtt_ms", Rounded(record.rttMs)},
             {"resends", record.resends},
         };
-        return Write(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        return WriteLine(m_out, QJsonDocument(object).toJson(QJsonDocument::Compact));
     }
     const QString reply = EscapedText(record.reply, true);
     m_replyWidth = std::max(m_replyWidth, reply.size());
     const auto row = [&](const QString& time, const QString& slot, const QString& label,
                          const QString& shown, const QString& rtt, const QString& resends) {
-        Write((time.leftJustified(12) + "  " + slot.rightJustified(4) + "  " +
-               label.leftJustified(m_labelWidth) + "  " + shown.leftJustified(m_replyWidth) + "  " +
-               rtt.rightJustified(9) + "  " + resends.rightJustified(7))
-                  .toUtf8());
+        WriteLine(m_out,
+                  (time.leftJustified(12) + "  " + slot.rightJustified(4) + "  " +
+                   label.leftJustified(m_labelWidth) + "  " + shown.leftJustified(m_replyWidth) +
+                   "  " + rtt.rightJustified(9) + "  " + resends.rightJustified(7))
+                      .toUtf8());
     };
     if (!m_headerDone) {
         row("time", "slot", "label", "reply", "rtt ms", "resends");
@@ -162,17 +163,18 @@ void TRunOutput::Summary(const TRunSummary& summary) {
             {"rtt_ms", summary.rtt ? QJsonValue(RoundTripsJson(*summary.rtt)) : QJsonValue()},
             {"exit_status", summary.exitStatus},
         };
-        return Write(
-            QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
+        return WriteLine(
+            m_out, QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
     }
-    Write(Counted(summary.replies, "reply", "replies") + ", " +
-          Counted(summary.resends, "resend", "resends") + ", " +
-          Counted(summary.cycles, "cycle", "cycles") + " completed");
+    WriteLine(m_out, Counted(summary.replies, "reply", "replies") + ", " +
+                         Counted(summary.resends, "resend", "resends") + ", " +
+                         Counted(summary.cycles, "cycle", "cycles") + " completed");
     if (!summary.rtt)
-        return Write("round trip: no replies");
+        return WriteLine(m_out, "round trip: no replies");
     const TRoundTrips& rtt = *summary.rtt;
-    Write("round trip ms: min " + Milliseconds(rtt.min) + "  median " + Milliseconds(rtt.median) +
-          "  p99 " + Milliseconds(rtt.p99) + "  max " + Milliseconds(rtt.max));
+    WriteLine(m_out, "round trip ms: min " + Milliseconds(rtt.min) + "  median " +
+                         Milliseconds(rtt.median) + "  p99 " + Milliseconds(rtt.p99) + "  max " +
+                         Milliseconds(rtt.max));
 }
 
 namespace {

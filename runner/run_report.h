@@ -19,6 +19,9 @@ class QIODevice;
 // characters \xNN, so the text stays on one line.
 QString EscapedText(const QByteArray& bytes, bool escapeControls);
 
+// Writes text and a line end and flushes, so a pipe sees the line at once.
+void WriteLine(FILE* stream, const QByteArray& text);
+
 // One complete reply.
 struct TReplyRecord {
     QDateTime time; // when it completed, UTC
@@ -46,7 +49,7 @@ struct TRunSummary {
 };
 
 // Writes the replies as they come and the summary at the end: aligned text
-// or JSON Lines. Every line is flushed, so a pipe sees it at once.
+// or JSON Lines, a line at a time.
 class TRunOutput {
 public:
     TRunOutput(FILE* out, bool json, int labelWidth);
@@ -54,7 +57,6 @@ public:
     void Summary(const TRunSummary& summary);
 
 private:
-    void Write(const QByteArray& line);
     FILE* m_out;
     bool m_json;
     int m_labelWidth;

@@ -11,12 +11,6 @@
 
 namespace {
 
-void PrintLine(const QByteArray& text) {
-    const QByteArray line = text + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    std::fflush(stderr);
-}
-
 int LabelWidth(const TRunDefinition& definition) {
     qsizetype width = 5;
     for (const TRunItem& item : definition.items)
@@ -84,7 +78,7 @@ std::optional<int> TTestRun::Start() {
         const QScopedValueRollback starting(m_starting, true);
         m_socket->SetActive(true);
     } catch (const Exception& error) {
-        PrintLine(ErrorDisplayText(error.Message()));
+        WriteLine(stderr, ErrorDisplayText(error.Message()));
         // A port or address the component cannot use is the definition's
         // fault; anything else is the connection's.
         const bool definitionError = !dynamic_cast<const ESocketError*>(&error) || m_addressRefused;
@@ -117,7 +111,7 @@ void TTestRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent kind, int&) 
     // The code stays: the component goes on to raise its error, which the
     // sink prints and which ends the run.
     if (!m_finishing)
-        PrintLine("Error communicating with " + m_definition.address);
+        WriteLine(stderr, "Error communicating with " + m_definition.address);
 }
 
 void TTestRun::SendTick() {
@@ -211,7 +205,7 @@ void TTestRun::Finish(int status, const QByteArray& message) {
     for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp, &m_duration})
         timer->stop();
     if (!message.isEmpty())
-        PrintLine(message);
+        WriteLine(stderr, message);
     // Not inside the notification or tick that ended the run: the socket is
     // closed from the loop.
     QTimer::singleShot(0, this, [this] { Guarded([this] { Conclude(); }); });

@@ -243,6 +243,8 @@ void TestRunner::failures_data() {
                                              << 1 << "Asynchronous socket error 104.";
     QTest::newRow("missing file") << immediate << QStringList{"missing.tst"} << 2
                                   << "Cannot open file missing.tst.";
+    QTest::newRow("nothing to send")
+        << immediate << QStringList{"blank.tst"} << 2 << "No commands in blank.tst.";
     QTest::newRow("port not a number") << immediate << QStringList{"--port", "3O01"} << 2
                                        << "'3O01' is not a valid integer value.";
     QTest::newRow("port out of range") << immediate << QStringList{"--port", "65536"} << 2
@@ -266,6 +268,7 @@ void TestRunner::failures() {
         sim.emplace(simOptions);
     const quint16 port = sim ? sim->port : RefusedPort();
     Write(m_folder, Definition(port, kThreeItems));
+    Write(m_folder, Definition(port, "Blank=\r\n\r\n"), "blank.tst");
 
     const Outcome outcome = RunRunner(m_folder.path(), options);
     QCOMPARE(outcome.exitCode, exitCode);
