@@ -26,7 +26,10 @@ trap 'rm -rf "$work"' EXIT
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log" >&2; fail "cpack failed"; }
 set -- "$work"/*.deb
-[ $# = 1 ] && [ -f "$1" ] || { cat "$work/cpack.log" >&2; fail "cpack made no single .deb"; }
+if [ $# != 1 ] || [ ! -f "$1" ]; then
+    cat "$work/cpack.log" >&2
+    fail "cpack made no single .deb"
+fi
 deb=$1
 arch=$(dpkg --print-architecture)
 [ "$(basename "$deb")" = "zyl-test-tool_${version}_$arch.deb" ] ||
