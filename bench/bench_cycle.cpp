@@ -8,6 +8,7 @@
 // Usage: bench_cycle [items] [flood MiB]   (defaults 3000 and 1024)
 #include "app/application.h"
 #include "app/main_window.h"
+#include "bench/bench_support.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
 #include "controls/timer.h"
@@ -21,19 +22,12 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-qint64 NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 double CpuSeconds() {
     rusage usage{};
@@ -52,67 +46,11 @@ double ResidentMiB() {
     return double(resident) * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[size_t(p * double(values.size() - 1))];
-}
-
-// Runs the event loop until done() holds (checked every 100 ms) or ms have
-// passed. The loop sleeps in between, so the wait costs no CPU of its own.
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start(100);
-    if (!done())
-        loop.exec();
-    return done();
-}
-
 void Idle(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
-
-// A simulated controller in its own process.
-class Sim {
-public:
-    explicit Sim(const QStringList& options) {
-        m_process.setProgram(QStringLiteral(CONTROLLER_SIM_PATH));
-        m_process.setArguments(
-            QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")} +
-            options);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Read(); });
-        m_process.start();
-        WaitFor([this] { return port != 0; }, 5000);
-    }
-    ~Sim() {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-    }
-
-    quint16 port = 0;
-    std::vector<qint64> replyNs;
-
-private:
-    void Read() {
-        while (m_process.canReadLine()) {
-            const QByteArray line = m_process.readLine().trimmed();
-            if (line.startsWith("reply "))
-                replyNs.push_back(line.mid(6).toLongLong());
-            else if (line.startsWith("listening on "))
-                port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
-        }
-    }
-    QProcess m_process;
-};
 
 // Watches the cycle from outside: wraps the read and send handlers.
 class Probe {

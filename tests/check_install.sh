@@ -29,3 +29,8 @@ exec_name=$(value Exec)
 icon=$prefix/share/icons/hicolor/64x64/apps/$(value Icon).png
 [ -f "$icon" ] || fail "no icon at $icon"
 cmp -s "$icon" "$source/resources/icon.png" || fail "installed icon is not the application icon"
+
+# The headless runner sits beside the window program and runs from there.
+runner=$prefix/bin/zyl-test-run
+[ -x "$runner" ] || fail "no zyl-test-run at $runner"
+"$runner" --version | grep -q "^zyl-test-run [0-9]" || fail "installed zyl-test-run does not run"

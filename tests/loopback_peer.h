@@ -37,6 +37,8 @@ public:
         m_connection->write(bytes);
         m_connection->flush();
     }
+    // The connection's native descriptor, for what QTcpSocket cannot send.
+    int Descriptor() const { return int(m_connection->socketDescriptor()); }
     // Ends the connection in order.
     void Close() { m_connection->disconnectFromHost(); }
     // Aborts the connection with a reset.

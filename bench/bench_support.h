@@ -1,0 +1,76 @@
+#pragma once
+
+// What the benchmark programs share: a monotonic clock, percentiles, a
+// bounded wait on the event loop, and the simulated controller in its own
+// process.
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <vector>
+
+// CLOCK_MONOTONIC in ns, the clock of controller-sim's stamps.
+inline qint64 NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+inline double Percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[size_t(p * double(values.size() - 1))];
+}
+
+// Runs the event loop until done() holds (checked every 100 ms) or ms have
+// passed. The loop sleeps in between, so the wait costs no CPU of its own.
+inline bool WaitFor(const std::function<bool()>& done, int ms) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    check.start(100);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+// A simulated controller in its own process, stamping every reply.
+class Sim {
+public:
+    explicit Sim(const QStringList& options) {
+        m_process.setProgram(QStringLiteral(CONTROLLER_SIM_PATH));
+        m_process.setArguments(
+            QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")} +
+            options);
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Read(); });
+        m_process.start();
+        WaitFor([this] { return port != 0; }, 5000);
+    }
+    ~Sim() {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+
+    quint16 port = 0;
+    std::vector<qint64> replyNs;
+
+private:
+    void Read() {
+        while (m_process.canReadLine()) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("reply "))
+                replyNs.push_back(line.mid(6).toLongLong());
+            else if (line.startsWith("listening on "))
+                port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
+        }
+    }
+    QProcess m_process;
+};
