@@ -47,8 +47,11 @@ using TSocketNotifyEvent = TEvent<QObject* /*Sender*/, TCustomWinSocket* /*Socke
 using TSocketErrorEvent =
     TEvent<QObject* /*Sender*/, TCustomWinSocket* /*Socket*/, TErrorEvent, int& /*ErrorCode*/>;
 
-// The socket object: owns the descriptor, resolves the peer, turns readiness
-// into one-shot notifications and sends and receives. Not copyable.
+// The socket object: owns the descriptor (through its handle object, which
+// turns readiness into one-shot notifications), resolves the peer, and sends
+// and receives. A handler it calls may raise or destroy the component: what
+// must be closed is closed either way, and nothing is touched after the
+// component is gone. Not copyable.
 class TCustomWinSocket {
 public:
     using TEventHook = std::function<void(TCustomWinSocket*, TSocketEventKind)>;
@@ -64,19 +67,21 @@ public:
     bool Connected() const { return m_connected; }
     const sockaddr_in& RemoteAddress() const { return m_remote; }
 
-    // Sends the bytes as they are, by one SendBytes.
+    // Sends the bytes as they are, by one SendBytes; -1 for a text longer
+    // than an int counts.
     int SendString(const QByteArray& text);
     // Bytes accepted, 0 when not connected, -1 on would-block (a write
     // notification follows when room is free) or on a failure whose error the
     // handler cleared. A failure reports erSend, closes with OnDisconnect and
-    // raises ESocketError unless cleared.
+    // raises ESocketError unless cleared. A negative count: -1, nothing done.
     int SendBytes(const void* buffer, int count);
     // Everything waiting now, as one text of exactly that size; empty when
-    // nothing waits, when not connected or on would-block.
+    // nothing waits (at once, also in blocking mode), when not connected or
+    // on would-block.
     QByteArray ReceiveString();
     // count -1: the number of bytes waiting. Otherwise bytes received, 0 when
-    // not connected, -1 as for SendBytes (erReceive, "recv"). Re-arms the read
-    // notification.
+    // not connected or for a count of 0, -1 as for SendBytes (erReceive,
+    // "recv") and for any other negative count. Re-arms the read notification.
     int ReceiveBytes(void* buffer, int count);
 
     // Starts an attempt on a new descriptor; a descriptor of an earlier

@@ -24,7 +24,6 @@ public:
 
     TSocketHandle(int fd, TNotify notify, QObject* channel);
 
-    int Descriptor() const { return m_fd; }
     // Registers for notifications in non-blocking mode, or cancels them and
     // makes the descriptor blocking.
     void Select(bool notify);
