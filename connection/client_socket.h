@@ -1,11 +1,11 @@
 #pragma once
 
 #include "base/events.h"
+#include "connection/resolver.h"
+#include "connection/socket_handle.h"
 
 #include <QByteArray>
 #include <QObject>
-
-#include <netinet/in.h>
 
 #include <functional>
 #include <memory>
@@ -35,8 +35,6 @@ enum TSocketEventKind {
 // The kind of error passed to OnError.
 enum TErrorEvent { erGeneral, erSend, erReceive, erConnect, erDisconnect, erAccept, erLookup };
 
-// Notification bits, with the values the notification mask has always had.
-enum : int { kFdRead = 1, kFdWrite = 2, kFdAccept = 8, kFdConnect = 16, kFdClose = 32 };
 inline constexpr int kNonBlockingMask = kFdRead | kFdWrite | kFdConnect | kFdClose;
 
 // The component's own error codes.
@@ -44,39 +42,16 @@ inline constexpr int kErrorNoAddress = 1110;
 inline constexpr int kErrorBadAddress = 1111;
 
 class TCustomWinSocket;
-class TSocketHandle;
 
 using TSocketNotifyEvent = TEvent<QObject* /*Sender*/, TCustomWinSocket* /*Socket*/>;
 using TSocketErrorEvent =
     TEvent<QObject* /*Sender*/, TCustomWinSocket* /*Socket*/, TErrorEvent, int& /*ErrorCode*/>;
 
-// "Windows socket error: <text> (<code>), on API '<api>'", the text being the
-// system's description of the errno value without trailing blanks, control
-// characters and full stops (empty for an unknown number).
-QByteArray SocketErrorMessage(int code, const char* api);
-
-// The error kind of a notification that carries an error, by its event bit.
-TErrorEvent ErrorKindOf(int eventBit);
-
-// Strict dotted-quad IPv4 text (four decimal parts 0-255, no short forms, no
-// leading zeros) to an address in network byte order; false when it is not one.
-bool ParseIPv4(const QByteArray& text, in_addr_t* address);
-
-// A name lookup: a host name gives an IPv4 address, a service name its TCP
-// port; both in network byte order. error is 0 or an errno value.
-enum class TLookupKind { Host, Service };
-struct TLookupResult {
-    int error = 0;
-    quint32 value = 0;
-};
-using TResolver = std::function<TLookupResult(TLookupKind, const QByteArray& name)>;
-
-// getaddrinfo (AF_INET) for hosts, getservbyname_r (service, "tcp") for
-// services. Name-not-found gives ENXIO, a temporary failure ETIMEDOUT.
-TLookupResult SystemResolver(TLookupKind kind, const QByteArray& name);
-
-// The socket object: owns the descriptor, resolves the peer, turns readiness
-// into one-shot notifications and sends and receives. Not copyable.
+// The socket object: owns the descriptor (through its handle object, which
+// turns readiness into one-shot notifications), resolves the peer, and sends
+// and receives. A handler it calls may raise or destroy the component: what
+// must be closed is closed either way, and nothing is touched after the
+// component is gone. Not copyable.
 class TCustomWinSocket {
 public:
     using TEventHook = std::function<void(TCustomWinSocket*, TSocketEventKind)>;
@@ -92,19 +67,21 @@ public:
     bool Connected() const { return m_connected; }
     const sockaddr_in& RemoteAddress() const { return m_remote; }
 
-    // Sends the bytes as they are, by one SendBytes.
+    // Sends the bytes as they are, by one SendBytes; -1 for a text longer
+    // than an int counts.
     int SendString(const QByteArray& text);
     // Bytes accepted, 0 when not connected, -1 on would-block (a write
     // notification follows when room is free) or on a failure whose error the
     // handler cleared. A failure reports erSend, closes with OnDisconnect and
-    // raises ESocketError unless cleared.
+    // raises ESocketError unless cleared. A negative count: -1, nothing done.
     int SendBytes(const void* buffer, int count);
     // Everything waiting now, as one text of exactly that size; empty when
-    // nothing waits, when not connected or on would-block.
+    // nothing waits (at once, also in blocking mode), when not connected or
+    // on would-block.
     QByteArray ReceiveString();
     // count -1: the number of bytes waiting. Otherwise bytes received, 0 when
-    // not connected, -1 as for SendBytes (erReceive, "recv"). Re-arms the read
-    // notification.
+    // not connected or for a count of 0, -1 as for SendBytes (erReceive,
+    // "recv") and for any other negative count. Re-arms the read notification.
     int ReceiveBytes(void* buffer, int count);
 
     // Starts an attempt on a new descriptor; a descriptor of an earlier
@@ -128,8 +105,10 @@ protected:
     virtual void NotifyRead(int handle);
     virtual void NotifyWrite(int handle);
 
-    void Event(TSocketEventKind kind);
-    void Error(TErrorEvent kind, int& code);
+    // Each calls its hook; false when the hook destroyed this object, which
+    // then must not be touched again.
+    bool Event(TSocketEventKind kind);
+    bool Error(TErrorEvent kind, int& code);
     // The notification mask: kNonBlockingMask or 0 (blocking); applied at once
     // to an existing descriptor.
     void SetNotificationMask(int mask);
@@ -137,11 +116,21 @@ protected:
     bool m_connected = false;
 
 private:
-    friend class TSocketHandle;
     enum TStage { StageIdle, StageAddress, StagePort };
+    // Shared with every call running in this object: its lock, and whether
+    // the object still exists (a handler may destroy the component).
+    struct TLife {
+        std::recursive_mutex lock;
+        bool alive = true;
+    };
 
+    // Runs step; when it raises, closes the current connection (if this
+    // object still exists) and raises again.
+    template <class Step> void ClosingOnRaise(Step step);
     void ResolveStep(const QByteArray& host, const QByteArray& address, const QByteArray& service,
                      quint16 port);
+    void RunStages(const QByteArray& host, const QByteArray& address, const QByteArray& service,
+                   quint16 port);
     void ResolveNow(const QByteArray& host, const QByteArray& address, const QByteArray& service,
                     quint16 port);
     void ReportLookupFailure(int code, const QByteArray& message);
@@ -150,6 +139,9 @@ private:
     void StartConnect();
     void ApplyNotificationMask();
     void SocketNotification(int handle, int eventBit, int error);
+    // Reports kind with code, then closes the current connection whatever the
+    // handler does, also when it raises. Returns the code the handler left.
+    int ReportAndClose(TErrorEvent kind, int code);
     // A failed send or receive: erSend/erReceive, close, raise unless cleared.
     int TransferFailed(TErrorEvent kind, int error, const char* api);
     // Closes the current descriptor without any event; 0 or close()'s errno.
@@ -168,9 +160,7 @@ private:
     quint64 m_lookupSerial = 0;
     QByteArray m_savedService;
     quint16 m_savedPort = 0;
-    std::recursive_mutex m_lock;
-    // Expires with this object: a lookup finishing later finds nobody.
-    std::shared_ptr<TCustomWinSocket> m_self;
+    std::shared_ptr<TLife> m_life;
 };
 
 class TClientWinSocket : public TCustomWinSocket {

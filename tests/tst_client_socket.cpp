@@ -1,11 +1,15 @@
 #include "app/application.h"
 #include "base/exceptions.h"
 #include "connection/client_socket.h"
+#include "connection/socket_calls.h"
 #include "test_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QSemaphore>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -19,8 +23,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -64,8 +72,12 @@ public:
     }
 
     QStringList log;
-    bool clearCode = false;
-    // Runs after an event is written down, with its name.
+    // The code OnError leaves, when set.
+    std::optional<int> handlerCode;
+    // When set, OnRead takes the waiting bytes into received.
+    bool receiving = false;
+    QByteArray received;
+    // Runs after an event (or "Error") is written down, with its name.
     std::function<void(const QString&, TCustomWinSocket*)> action;
 
     qsizetype Count(const QString& entry) const { return log.count(entry); }
@@ -77,15 +89,19 @@ private:
     void Disconnect(QObject* s, TCustomWinSocket* w) { Note("Disconnect", s, w); }
     void Read(QObject* s, TCustomWinSocket* w) { Note("Read", s, w); }
     void Write(QObject* s, TCustomWinSocket* w) { Note("Write", s, w); }
-    void Error(QObject*, TCustomWinSocket*, TErrorEvent kind, int& code) {
+    void Error(QObject*, TCustomWinSocket* socket, TErrorEvent kind, int& code) {
         log << QStringLiteral("Error %1 %2").arg(kind).arg(code);
-        if (clearCode)
-            code = 0;
+        if (handlerCode)
+            code = *handlerCode;
+        if (action)
+            action(QStringLiteral("Error"), socket);
     }
     void Note(const char* name, QObject* sender, TCustomWinSocket* socket) {
         const bool right = sender == m_component && socket == m_component->WinSocket();
         log << QStringLiteral("%1 %2").arg(QLatin1String(name), m_component->Active() ? "1" : "0") +
                    (right ? "" : " wrong sender");
+        if (receiving && QLatin1String(name) == "Read")
+            received += socket->ReceiveString();
         if (action)
             action(QLatin1String(name), socket);
     }
@@ -93,13 +109,44 @@ private:
     TClientSocket* m_component;
 };
 
+// Counts the activations of the socket notifiers that watch one descriptor
+// and keeps its read notifier.
+class TNotifierWatch : public QObject {
+public:
+    explicit TNotifierWatch(int fd) : m_fd(fd) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    int activations = 0;
+    QPointer<QSocketNotifier> read;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* notifier = qobject_cast<QSocketNotifier*>(watched);
+        if (event->type() == QEvent::SockAct && notifier && notifier->socket() == m_fd) {
+            ++activations;
+            if (notifier->type() == QSocketNotifier::Read)
+                read = notifier;
+        }
+        return false;
+    }
+
+private:
+    const int m_fd;
+};
+
+qsizetype ThreadCount() {
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
+}
+
 } // namespace
 
 class TestClientSocket : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -117,8 +164,17 @@ private slots:
     void receivesEveryByteOnce_data();
     void receivesEveryByteOnce();
     void writeNotificationAfterWouldBlock();
+    void urgentByteIsOrdinaryData();
+    void spuriousWakeUpIsNotAClose();
     void peerClosesInOrder();
+    void everyByteBeforeOrderlyClose();
     void peerResetsConnection();
+    void failedTransferReportsThenCloses_data();
+    void failedTransferReportsThenCloses();
+    void invalidCountsDoNothing_data();
+    void invalidCountsDoNothing();
+    void handlerRaisingOrDestroying_data();
+    void handlerRaisingOrDestroying();
     void transfersWhileIdle();
     void deactivateWhileConnected();
     void deactivateWhileAttemptPending();
@@ -145,6 +201,13 @@ private:
     // notification that follows OnConnect.
     bool FinishConnect();
     QTcpSocket* AcceptPeer();
+    // Resets the connection from the peer's side; the reset has reached our
+    // descriptor, but no notification of it has been handled.
+    bool ResetPeerUnseen();
+    // Brings about what a handler test needs: "activate", "deactivate",
+    // "send" (to a reset peer), "peer close" or "lookup" (that fails). The
+    // raised message, or empty.
+    QByteArray Provoke(const QString& trigger);
     // Sets Port and Address and activates; the raised message, or empty.
     QByteArray Activate(const QByteArray& address, int port);
     // Activates with Host set and a resolver that answers the address once
@@ -161,12 +224,6 @@ private:
     QStringList m_shown;
     qsizetype m_fds = 0;
 };
-
-void TestClientSocket::initTestCase() {
-    // A lookup worker keeps its thread's wake-up descriptor while it lives;
-    // let it end at once so the descriptor count settles after each case.
-    QThreadPool::globalInstance()->setExpiryTimeout(0);
-}
 
 void TestClientSocket::init() {
     m_shown.clear();
@@ -214,6 +271,38 @@ bool TestClientSocket::Connect() {
 bool TestClientSocket::FinishConnect() {
     m_peer = AcceptPeer();
     return m_peer && WaitUntil([&] { return m_rec->Count("Write 1") == 1; });
+}
+
+bool TestClientSocket::ResetPeerUnseen() {
+    const linger hard{1, 0};
+    setsockopt(int(m_peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    m_peer->abort();
+    pollfd ours{m_socket->WinSocket()->SocketHandle(), POLLIN, 0};
+    return poll(&ours, 1, 5000) == 1;
+}
+
+QByteArray TestClientSocket::Provoke(const QString& trigger) {
+    if (trigger == "lookup") {
+        m_socket->WinSocket()->Resolver = [](TLookupKind, const QByteArray&) {
+            return TLookupResult{ENXIO, 0};
+        };
+        m_socket->SetHost("no.such.host");
+    }
+    if (trigger == "activate" || trigger == "lookup")
+        return Activate("127.0.0.1", m_server->serverPort());
+    if (trigger == "peer close") {
+        m_peer->disconnectFromHost();
+        return {};
+    }
+    try {
+        if (trigger == "deactivate")
+            m_socket->SetActive(false);
+        else if (ResetPeerUnseen())
+            m_socket->WinSocket()->SendString("x");
+    } catch (const ESocketError& error) {
+        return error.Message();
+    }
+    return {};
 }
 
 void TestClientSocket::errorMessage_data() {
@@ -330,7 +419,8 @@ void TestClientSocket::missingOrInvalidAddress() {
     QFETCH(bool, clear);
     QFETCH(int, code);
     QFETCH(QByteArray, raised);
-    m_rec->clearCode = clear;
+    if (clear)
+        m_rec->handlerCode = 0;
     QCOMPARE(Activate(address, m_server->serverPort()), raised);
     QCOMPARE(m_rec->log,
              QStringList({"Lookup 0", QStringLiteral("Error %1 %2").arg(erLookup).arg(code),
@@ -425,6 +515,41 @@ void TestClientSocket::writeNotificationAfterWouldBlock() {
     QVERIFY(m_shown.isEmpty());
 }
 
+void TestClientSocket::urgentByteIsOrdinaryData() {
+    m_rec->receiving = true;
+    const QByteArray& received = m_rec->received;
+    QVERIFY(Connect());
+    const int peer = int(m_peer->socketDescriptor());
+    QCOMPARE(send(peer, "ab", 2, 0), 2);
+    QCOMPARE(send(peer, "X", 1, MSG_OOB), 1);
+    QCOMPARE(send(peer, "cd]", 3, 0), 3);
+    WaitUntil([&] { return received.endsWith(']'); }, 1000);
+    // Nothing is left to read: the read notification stays quiet.
+    TNotifierWatch watch(m_socket->WinSocket()->SocketHandle());
+    WaitUntil([] { return false; }, 200);
+    qInfo("read notifications in 200 ms after the reply: %d", watch.activations);
+    QCOMPARE(received, QByteArray("abXcd]"));
+    QVERIFY(watch.activations <= 2);
+}
+
+void TestClientSocket::spuriousWakeUpIsNotAClose() {
+    m_rec->receiving = true;
+    const QByteArray& received = m_rec->received;
+    QVERIFY(Connect());
+    TNotifierWatch watch(m_socket->WinSocket()->SocketHandle());
+    m_peer->write("a");
+    QVERIFY(WaitUntil([&] { return received == "a"; }));
+    QVERIFY(watch.read);
+    // Readable by the notifier's word, yet nothing waits and the peek would
+    // block.
+    QEvent wake(QEvent::SockAct);
+    QCoreApplication::sendEvent(watch.read, &wake);
+    QVERIFY(!WaitUntil([&] { return m_rec->log.last() != "Read 1"; }, 100));
+    QVERIFY(m_socket->WinSocket()->Connected());
+    m_peer->write("b");
+    QVERIFY(WaitUntil([&] { return received == "ab"; }));
+}
+
 void TestClientSocket::peerClosesInOrder() {
     QVERIFY(Connect());
     m_peer->disconnectFromHost();
@@ -433,6 +558,22 @@ void TestClientSocket::peerClosesInOrder() {
     QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
     QCOMPARE(m_rec->log.size(), 5);
     QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::everyByteBeforeOrderlyClose() {
+    m_rec->receiving = true;
+    qsizetype receivedAtClose = -1;
+    m_rec->action = [&](const QString& event, TCustomWinSocket*) {
+        if (event == "Disconnect")
+            receivedAtClose = m_rec->received.size();
+    };
+    QVERIFY(Connect());
+    const QByteArray sent = Pattern(512 * 1024);
+    m_peer->write(sent);
+    m_peer->disconnectFromHost();
+    QVERIFY(WaitUntil([&] { return receivedAtClose >= 0; }));
+    QCOMPARE(receivedAtClose, sent.size());
+    QVERIFY(m_rec->received == sent);
 }
 
 void TestClientSocket::peerResetsConnection() {
@@ -448,6 +589,9 @@ void TestClientSocket::peerResetsConnection() {
     QVERIFY(m_socket->WinSocket()->Connected());
 
     m_rec->log.clear();
+    // Qt Network ignores SIGPIPE for the whole process; here a send that could
+    // raise it would end the test.
+    std::signal(SIGPIPE, SIG_DFL);
     try {
         m_socket->WinSocket()->SendString("after reset");
         QFAIL("send succeeded");
@@ -458,6 +602,131 @@ void TestClientSocket::peerResetsConnection() {
     QCOMPARE(m_rec->log,
              QStringList({QStringLiteral("Error %1 %2").arg(erSend).arg(EPIPE), "Disconnect 0"}));
     QCOMPARE(m_socket->WinSocket()->SendString("again"), 0);
+}
+
+void TestClientSocket::failedTransferReportsThenCloses_data() {
+    QTest::addColumn<bool>("send");
+    QTest::addColumn<std::optional<int>>("handlerCode");
+    QTest::addColumn<QByteArray>("raised");
+    const QByteArray reset = "Windows socket error: Connection reset by peer (104), on API ";
+    QTest::newRow("send") << true << std::optional<int>() << reset + "'send'";
+    QTest::newRow("send, code cleared") << true << std::optional<int>(0) << QByteArray();
+    QTest::newRow("send, code changed")
+        << true << std::optional<int>(ETIMEDOUT)
+        << QByteArray("Windows socket error: Connection timed out (110), on API 'send'");
+    QTest::newRow("receive") << false << std::optional<int>() << reset + "'recv'";
+}
+
+void TestClientSocket::failedTransferReportsThenCloses() {
+    QFETCH(bool, send);
+    QFETCH(std::optional<int>, handlerCode);
+    QFETCH(QByteArray, raised);
+    QVERIFY(Connect());
+    QVERIFY(ResetPeerUnseen());
+    m_rec->log.clear();
+    m_rec->handlerCode = handlerCode;
+    char buffer[16];
+    QByteArray message;
+    try {
+        const int result = send ? m_socket->WinSocket()->SendString("x")
+                                : m_socket->WinSocket()->ReceiveBytes(buffer, sizeof buffer);
+        QCOMPARE(result, -1);
+    } catch (const ESocketError& error) {
+        message = error.Message();
+    }
+    QCOMPARE(message, raised);
+    QCOMPARE(
+        m_rec->log,
+        QStringList({QStringLiteral("Error %1 %2").arg(send ? erSend : erReceive).arg(ECONNRESET),
+                     "Disconnect 0"}));
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
+}
+
+void TestClientSocket::invalidCountsDoNothing_data() {
+    QTest::addColumn<bool>("send");
+    QTest::addColumn<qint64>("count");
+    QTest::newRow("send -1") << true << qint64(-1);
+    QTest::newRow("send INT_MIN") << true << qint64(INT_MIN);
+    QTest::newRow("receive -2") << false << qint64(-2);
+    QTest::newRow("receive INT_MIN") << false << qint64(INT_MIN);
+    QTest::newRow("text longer than INT_MAX") << true << qint64(INT_MAX) + 1;
+}
+
+void TestClientSocket::invalidCountsDoNothing() {
+    QFETCH(bool, send);
+    QFETCH(qint64, count);
+    QVERIFY(Connect());
+    m_peer->write("0123456789abcdef");
+    QVERIFY(WaitUntil([&] { return m_rec->Count("Read 1") == 1; }));
+    const QStringList events = m_rec->log;
+    TCustomWinSocket* socket = m_socket->WinSocket();
+    char buffer[64];
+    std::memset(buffer, '#', sizeof buffer);
+    const auto call = [&] {
+        if (count > INT_MAX)
+            return socket->SendString(QByteArray(count, Qt::Uninitialized));
+        return send ? socket->SendBytes(buffer, int(count))
+                    : socket->ReceiveBytes(buffer, int(count));
+    };
+    int result = 0;
+    QVERIFY_THROWS_NO_EXCEPTION(result = call());
+    QCOMPARE(result, -1);
+    QCOMPARE(QByteArray(buffer, sizeof buffer), QByteArray(sizeof buffer, '#'));
+    QVERIFY(!WaitUntil([&] { return m_peer->bytesAvailable() > 0; }, 50));
+    QCOMPARE(m_rec->log, events);
+    QCOMPARE(socket->ReceiveString(), QByteArray("0123456789abcdef"));
+}
+
+void TestClientSocket::handlerRaisingOrDestroying_data() {
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("trigger");
+    QTest::addColumn<bool>("destroy");
+    const auto row = [](const char* name, const char* event, const char* trigger, bool destroy) {
+        QTest::newRow(name) << QString(event) << QString(trigger) << destroy;
+    };
+    row("OnDisconnect raises, deactivating", "Disconnect", "deactivate", false);
+    row("OnError raises, failed send", "Error", "send", false);
+    row("OnDisconnect raises, failed send", "Disconnect", "send", false);
+    row("OnError raises, failed lookup", "Error", "lookup", false);
+    row("OnLookup destroys", "Lookup", "activate", true);
+    row("OnConnecting destroys", "Connecting", "activate", true);
+    row("OnDisconnect destroys, deactivating", "Disconnect", "deactivate", true);
+    row("OnDisconnect destroys, peer closes", "Disconnect", "peer close", true);
+    row("OnError destroys, failed send", "Error", "send", true);
+    row("OnError destroys, failed lookup", "Error", "lookup", true);
+}
+
+void TestClientSocket::handlerRaisingOrDestroying() {
+    QFETCH(QString, event);
+    QFETCH(QString, trigger);
+    QFETCH(bool, destroy);
+    if (trigger != "activate" && trigger != "lookup")
+        QVERIFY(Connect());
+    QPointer<TClientSocket> component(m_socket);
+    m_rec->action = [&](const QString& name, TCustomWinSocket*) {
+        if (name == event && destroy)
+            m_form.reset();
+        else if (name == event)
+            throw ESocketError("raised in the handler");
+    };
+    const QByteArray raised = Provoke(trigger);
+    if (destroy) {
+        // What matters is that nothing touched the freed component.
+        QVERIFY(WaitUntil([&] { return component.isNull(); }));
+        return;
+    }
+    if (trigger == "lookup")
+        QVERIFY(WaitUntil([&] { return m_shown == QStringList({"raised in the handler."}); }));
+    else
+        QCOMPARE(raised, QByteArray("raised in the handler"));
+    QVERIFY(!m_socket->Active());
+    QVERIFY(!m_socket->WinSocket()->Connected());
+    QCOMPARE(m_socket->WinSocket()->SocketHandle(), -1);
+
+    m_rec->action = nullptr;
+    m_rec->log.clear();
+    m_socket->SetHost({});
+    QVERIFY(Connect());
 }
 
 void TestClientSocket::transfersWhileIdle() {
@@ -596,15 +865,26 @@ void TestClientSocket::blockingMode() {
     QVERIFY(m_peer);
     QCOMPARE(m_socket->WinSocket()->SendString("blocking"), 8);
     QVERIFY(WaitUntil([&] { return m_peer->bytesAvailable() == 8; }));
+    // Nothing waits: the answer is an empty text at once, not a wait for data.
+    const timeval patience{2, 0};
+    setsockopt(m_socket->WinSocket()->SocketHandle(), SOL_SOCKET, SO_RCVTIMEO, &patience,
+               sizeof patience);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(m_socket->WinSocket()->ReceiveString(), QByteArray());
+    QVERIFY(clock.elapsed() < 1000);
     QVERIFY(!WaitUntil([&] { return m_rec->log.size() > 3; }, 100));
 }
 
 void TestClientSocket::hostLookupThroughHostsFile() {
+    const qsizetype threads = ThreadCount();
     m_socket->SetHost("localhost");
     QCOMPARE(Activate({}, m_server->serverPort()), QByteArray());
     QCOMPARE(m_rec->log, QStringList({"Lookup 0"})); // the lookup runs in the background
     QVERIFY(WaitUntil([&] { return m_rec->Count("Write 1") == 1; }));
     QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Connecting 0", "Connect 1", "Write 1"}));
+    // The lookup's worker does not stay once the lookup is done.
+    QVERIFY(WaitUntil([&] { return ThreadCount() == threads; }, 2000));
 }
 
 void TestClientSocket::lookupFailure() {
@@ -650,7 +930,7 @@ std::shared_ptr<QSemaphore> TestClientSocket::StartSlowLookup(quint32 hostOrderA
 
 void TestClientSocket::FinishSlowLookup(const std::shared_ptr<QSemaphore>& gate) {
     gate->release();
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QVERIFY(LookupThreads().waitForDone(5000));
     QCoreApplication::processEvents(); // the late result, if it were taken
 }
 
@@ -660,7 +940,7 @@ void TestClientSocket::newActivationCancelsPendingLookup() {
     const auto first = StartSlowLookup(0x7f000002);
     const auto second = StartSlowLookup(INADDR_LOOPBACK);
     first->release();
-    QVERIFY(WaitUntil([] { return QThreadPool::globalInstance()->activeThreadCount() == 1; }));
+    QVERIFY(WaitUntil([] { return LookupThreads().activeThreadCount() == 1; }));
     QCoreApplication::processEvents();
     QCOMPARE(m_rec->log, QStringList({"Lookup 0", "Lookup 0"}));
     FinishSlowLookup(second);
@@ -710,7 +990,7 @@ void TestClientSocket::descriptorsDoNotLeak_data() {
 void TestClientSocket::descriptorsDoNotLeak() {
     QFETCH(bool, refused);
     const qsizetype before = OpenDescriptorCount();
-    m_rec->clearCode = true;
+    m_rec->handlerCode = 0;
     connect(m_server.get(), &QTcpServer::newConnection, this, [&] {
         while (QTcpSocket* peer = m_server->nextPendingConnection())
             peer->deleteLater();
