@@ -361,21 +361,6 @@ void TestRunner::textOutput() {
 
 // An urgent byte is data in its place, not a stall.
 void TestRunner::urgentByte() {
-    {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        TClientSocket probe(nullptr);
-        probe.SetPort(server.serverPort());
-        probe.SetAddress("127.0.0.1");
-        probe.SetActive(true);
-        QTRY_VERIFY_WITH_TIMEOUT(probe.Active(), kWaitMs);
-        int urgentInline = 0;
-        socklen_t size = sizeof urgentInline;
-        ::getsockopt(probe.WinSocket()->SocketHandle(), SOL_SOCKET, SO_OOBINLINE, &urgentInline,
-                     &size);
-        if (!urgentInline)
-            QSKIP("The client socket does not take urgent bytes inline (SO_OOBINLINE) yet");
-    }
     LoopbackPeer peer;
     peer.answer = [&peer](const QByteArray&) {
         ::send(peer.Descriptor(), "[0A!v=", 6, MSG_NOSIGNAL);
