@@ -46,7 +46,7 @@ struct FormFixture {
         if (!Connect())
             return false;
         form.BitBtnStartTest->click();
-        return QTest::qWaitFor([&] { return peer.commands.size() == commands; }, 3000);
+        return RunUntil([&] { return peer.commands.size() >= commands; }, 1200 * commands);
     }
 
     // For tests whose subject is not the timing: a watchdog quicker than
