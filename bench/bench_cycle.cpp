@@ -11,6 +11,7 @@
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
 #include "controls/timer.h"
+#include "run_until.h"
 #include "sequencing/receive_buffer.h"
 
 #include <QDir>
@@ -59,20 +60,9 @@ double Percentile(std::vector<double> values, double p) {
     return values[size_t(p * double(values.size() - 1))];
 }
 
-// Runs the event loop until done() holds (checked every 100 ms) or ms have
-// passed. The loop sleeps in between, so the wait costs no CPU of its own.
+// Waits without spending CPU of its own: done() is checked every 100 ms.
 bool WaitFor(const std::function<bool()>& done, int ms) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start(100);
-    if (!done())
-        loop.exec();
-    return done();
+    return RunUntil(done, ms, 100);
 }
 
 void Idle(int ms) {

@@ -2,17 +2,15 @@
 
 #include "app/application.h"
 #include "controls/open_dialog.h"
+#include "run_until.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QList>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <deque>
-#include <functional>
 
 // Stands in for the operator at message boxes: records every box and answers
 // from a script (Yes when the script is empty).
@@ -84,22 +82,4 @@ inline quint16 RefusedPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
-}
-
-// Runs the event loop until `done` holds, at most `timeoutMs`. Unlike
-// QTest::qWaitFor and QTRY_*, which sleep 10 ms between rounds, it keeps
-// serving events as they come, so timings measured meanwhile stay true.
-inline bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-    QEventLoop loop;
-    QTimer poll;
-    poll.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(2);
-    if (!done())
-        loop.exec();
-    return done();
 }

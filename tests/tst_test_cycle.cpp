@@ -133,9 +133,7 @@ void TestTestCycle::disconnectKeepsTestRunningAndResumes() {
 
 void TestTestCycle::peerClosesOrResetsDuringTest() {
     FormFixture f(3);
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_VERIFY_WITH_TIMEOUT(f.peer.commands.size() >= 2, 3000);
+    QVERIFY(f.StartTest(2));
     f.Silence();
     f.peer.Reset();
     // The reset is reported; the next send fails and closes the connection.
