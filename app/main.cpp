@@ -1,4 +1,3 @@
-#include "app/about_window.h"
 #include "app/application.h"
 #include "app/main_window.h"
 #include "base/guard.h"
@@ -16,7 +15,6 @@ int main(int argc, char** argv) {
     try {
         TForm1 form;
         form.Create();
-        form.FormAbout = new TFormAbout(&form);
         form.ShowCentred();
         QApplication::exec();
     } catch (...) {

@@ -92,7 +92,7 @@ QWidget* TTestSlot::Holder() const {
     return MemoHolder ? static_cast<QWidget*>(MemoHolder) : EditHolder;
 }
 
-TForm1::TForm1() {
+TForm1::TForm1() : FormAbout(new TFormAbout(this)) {
     setWindowTitle(QStringLiteral("ZYL_Test_Tool_V1.0"));
     setWindowIcon(Application().Icon());
     setFont(FontW());
@@ -240,7 +240,8 @@ void TForm1::BuildButtons() {
 void TForm1::BuildLineStoreAndLogo() {
     Memo1 = MakeMemo(m_client, QRect(40, 56, 41, 25), {"Memo1"});
     StatusBar1 = new TStatusBar(m_client);
-    StatusBar1->setGeometry(0, 526, 782, 19);
+    constexpr int statusBarHeight = 19;
+    StatusBar1->setGeometry(0, kClientHeight - statusBarHeight, kClientWidth, statusBarHeight);
     Panel1 = new TPanel(m_client, TColor::clBtnFace);
     Panel1->setGeometry(16, 472, 65, 49);
     Image1 = new TImage(Panel1);
@@ -263,8 +264,8 @@ void TForm1::BuildMenu() {
 }
 
 void TForm1::BuildComponents() {
-    Timer1 = new TTimer(this, 100);
-    TimerWatchDog = new TTimer(this, 1000);
+    Timer1 = new TTimer(this, kSendDelayMs);
+    TimerWatchDog = new TTimer(this, kWatchdogMs);
     ClientSocket1 = new TClientSocket(this);
     ClientSocket1->SetPort(3001);
     ClientSocket1->SetAddress("127.0.0.1");
@@ -421,7 +422,20 @@ void TForm1::closeEvent(QCloseEvent* event) {
     QCoreApplication::quit();
 }
 
+void TForm1::SelectPortOnFirstActivation() {
+    if (m_activatedBefore || !isActiveWindow())
+        return;
+    m_activatedBefore = true;
+    // Qt selects a field's text only when the focus comes by Tab, Shift+Tab
+    // or a shortcut; the focus the window hands on at its first activation
+    // would leave the cursor in front of the port.
+    if (focusWidget() == EditPort)
+        EditPort->selectAll();
+}
+
 void TForm1::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange)
+        SelectPortOnFirstActivation();
     if (event->type() == QEvent::WindowStateChange &&
         (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
         int width = kOuterWidth, height = kOuterHeight;

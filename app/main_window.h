@@ -21,7 +21,16 @@ class TStatusBar;
 class TTimer;
 class TFormAbout;
 
-enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+// What FormClose makes of a close request: caHide (as it comes in) ends the
+// application, caNone keeps the window open.
+// The designed sizes of the main window: its client area below the menu, and
+// the whole window with the frame.
+inline constexpr int kClientWidth = 782;
+inline constexpr int kClientHeight = 545;
+inline constexpr int kOuterWidth = 798;
+inline constexpr int kOuterHeight = 603;
+
+enum class TCloseAction { caNone, caHide };
 
 // One of the eighteen test slots: the item's label, the field that shows the
 // controller's reply, and the hidden holder of the item's command (a
@@ -39,12 +48,16 @@ struct TTestSlot {
 
 // The main window. Its controls hold the system's state: the label captions
 // and command holders hold the definition's items, Memo1 its lines, the Start
-// Test caption the running flag. Handlers are defined in the room that owns
-// them: the shell's here, the definition's and the test cycle's in
-// sequencing/, the connection's in connection/.
+// Test caption the running flag. The handlers read and write controls and
+// leave the rules to the widget-free rooms (sequencing/, connection/); they
+// are defined one file per concern: main_window.cpp (the shell),
+// main_window_definition.cpp, main_window_cycle.cpp and
+// main_window_connection.cpp.
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
+    // Builds every control and the About window (hidden); FormCreate has not
+    // run yet.
     TForm1();
     ~TForm1() override;
 
@@ -57,7 +70,7 @@ public:
     // The slot for number 1..18.
     const TTestSlot& Slot(int number) const { return m_slots.at(size_t(number - 1)); }
 
-    // --- shell (app/)
+    // --- shell (main_window.cpp)
     void FormCreate(QObject* Sender);
     void FormCanResize(QObject* Sender, int& NewWidth, int& NewHeight, bool& Resize);
     void FormClose(QObject* Sender, TCloseAction& Action);
@@ -65,23 +78,20 @@ public:
     void Exit2Click(QObject* Sender);
     void About1Click(QObject* Sender);
 
-    // --- test definition (sequencing/)
+    // --- test definition (main_window_definition.cpp)
+    // Applies the lines of the line store to the address, the port and the
+    // slots.
     void LoadTestDefinition();
-    // Clears the line store, loads "default1.tst" from the working folder and
-    // applies it when it has more than one line.
-    void StartupLoad();
-    // Replaces the line store's content with the file's text.
-    void LoadLineStore(const QString& fileName);
     void Open1Click(QObject* Sender);
     void BitBtnOpenClick(QObject* Sender);
 
-    // --- test cycle (sequencing/)
+    // --- test cycle (main_window_cycle.cpp)
     void BitBtnStartTestClick(QObject* Sender);
     void Timer1Timer(QObject* Sender);
     void TimerWatchDogTimer(QObject* Sender);
     void ClientSocket1Read(QObject* Sender, TCustomWinSocket* Socket);
 
-    // --- connection (connection/)
+    // --- connection (main_window_connection.cpp)
     void BitBtnConnectClick(QObject* Sender);
     void BitBtnDisconnectClick(QObject* Sender);
     void ClientSocket1Lookup(QObject* Sender, TCustomWinSocket* Socket);
@@ -144,8 +154,8 @@ public:
     TClientSocket* ClientSocket1 = nullptr;
     TOpenDialog* OpenDialog1 = nullptr;
 
-    // The About window, created hidden at start-up; owned by this window.
-    TFormAbout* FormAbout = nullptr;
+    // The About window, created hidden with this window and owned by it.
+    TFormAbout* const FormAbout;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -161,6 +171,16 @@ private:
     void SetTabOrder();
     void Wire();
 
+    // On the first activation the focus goes to EditPort: its whole text is
+    // selected, so typing replaces the port.
+    void SelectPortOnFirstActivation();
+
+    // Clears the line store, loads "default1.tst" from the working folder and
+    // applies it when it has more than one line.
+    void StartupLoad();
+    // Replaces the line store's content with the file's text.
+    void FillLineStore(const QString& fileName);
+
     // The test is running exactly when Start Test reads "Stop Test".
     bool TestRunning() const;
     // Shows a complete reply in its slot's field, shaded; the other fields
@@ -170,14 +190,11 @@ private:
     // Status message: the prefix and the address field's text, to the status
     // bar's simple text and the status label.
     void ShowStatus(const char* prefix);
-    void SetConnectedButtons(bool connected);
+    // The buttons as the connection is made (true) or lost (false).
+    void SetButtonsForConnection(bool connected);
     void SetConnectionFieldsEnabled(bool enabled);
 
-    QWidget* m_client = nullptr; // the 782 x 545 client area below the menu
+    QWidget* m_client = nullptr; // the kClientWidth x kClientHeight area below the menu
     std::array<TTestSlot, kSlotCount> m_slots;
+    bool m_activatedBefore = false;
 };
-
-inline constexpr int kClientWidth = 782;
-inline constexpr int kClientHeight = 545;
-inline constexpr int kOuterWidth = 798;
-inline constexpr int kOuterHeight = 603;

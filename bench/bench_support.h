@@ -3,6 +3,8 @@
 // What the benchmark programs share: a monotonic clock, percentiles, a
 // bounded wait on the event loop, and the simulated controller in its own
 // process.
+#include "run_until.h"
+
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
@@ -26,20 +28,9 @@ inline double Percentile(std::vector<double> values, double p) {
     return values[size_t(p * double(values.size() - 1))];
 }
 
-// Runs the event loop until done() holds (checked every 100 ms) or ms have
-// passed. The loop sleeps in between, so the wait costs no CPU of its own.
+// Waits without spending CPU of its own: done() is checked every 100 ms.
 inline bool WaitFor(const std::function<bool()>& done, int ms) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start(100);
-    if (!done())
-        loop.exec();
-    return done();
+    return RunUntil(done, ms, 100);
 }
 
 // A simulated controller in its own process, stamping every reply.

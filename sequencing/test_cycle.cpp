@@ -1,67 +1,37 @@
-// The test cycle: send the current slot's command, gather the reply until it
-// ends in "]", show it, move on; the watchdog resends after a second of
-// silence. The Start Test caption is the running flag.
-#include "app/main_window.h"
+#include "sequencing/test_cycle.h"
 
-#include "connection/client_socket.h"
-#include "controls/bitbtn.h"
-#include "controls/edit.h"
-#include "controls/memo.h"
-#include "controls/timer.h"
+#include <algorithm>
 
-namespace {
-const QByteArray kStartCaption = "Start Test";
-const QByteArray kStopCaption = "Stop Test";
-} // namespace
-
-bool TForm1::TestRunning() const {
-    return BitBtnStartTest->Caption() == kStopCaption;
-}
-
-void TForm1::BitBtnStartTestClick(QObject*) {
-    if (BitBtnStartTest->Caption() == kStartCaption) {
-        Timer1->SetEnabled(true);
-        BitBtnStartTest->SetCaption(kStopCaption);
-    } else {
-        // Disarm the watchdog too: once stopped, nothing more is sent.
-        Timer1->SetEnabled(false);
-        TimerWatchDog->SetEnabled(false);
-        BitBtnStartTest->SetCaption(kStartCaption);
+TTestCycle::TSend TTestCycle::SendTick() {
+    ReceiveBuffer.Clear();
+    if (TestStep < 1 || TestStep > kSlotCount)
+        return {};
+    const int slot = TestStep;
+    QByteArray command = CommandOf(slot);
+    if (command.isEmpty()) {
+        // Sending nothing would wait a watchdog period for a reply that cannot
+        // come, again and again: pass the slot over instead.
+        Advance();
+        return {TSendAction::Skip, slot, {}};
     }
+    return {TSendAction::Send, slot, std::move(command)};
 }
 
-void TForm1::Timer1Timer(QObject*) {
-    Timer1->SetEnabled(false);
-    // Off then on: a fresh full watchdog interval from this send.
-    TimerWatchDog->SetEnabled(false);
-    if (TestRunning())
-        TimerWatchDog->SetEnabled(true);
-    const TTestCycle::TSend send = Cycle.SendTick();
-    if (send.action == TTestCycle::TSendAction::Send)
-        ClientSocket1->WinSocket()->SendString(send.command);
-    else if (send.action == TTestCycle::TSendAction::Skip && TestRunning())
-        Timer1->SetEnabled(true);
+TTestCycle::TReply TTestCycle::Received(const QByteArray& piece) {
+    // Nothing new must not complete the reply already taken a second time.
+    if (piece.isEmpty())
+        return {};
+    ReceiveBuffer.Append(piece);
+    if (!ReceiveBuffer.IsComplete())
+        return {};
+    const int slot = TestStep >= 1 && TestStep <= kSlotCount ? TestStep : 0;
+    TReply reply{true, slot, ReceiveBuffer.Text()};
+    Advance();
+    return reply;
 }
 
-void TForm1::TimerWatchDogTimer(QObject*) {
-    Timer1->SetEnabled(true);
-}
-
-void TForm1::ClientSocket1Read(QObject*, TCustomWinSocket* Socket) {
-    const TTestCycle::TReply reply = Cycle.Received(Socket->ReceiveString());
-    if (!reply.complete)
-        return;
-    ShowCompletedReply(reply);
-    if (TestRunning())
-        Timer1->SetEnabled(true);
-}
-
-void TForm1::ShowCompletedReply(const TTestCycle::TReply& reply) {
-    for (int s = 1; s <= kSlotCount; ++s)
-        Slot(s).Result->SetColor(TColor::clWindow);
-    if (reply.slot == 0)
-        return;
-    TEdit* field = Slot(reply.slot).Result;
-    field->SetText(FieldText(reply.text));
-    field->SetColor(TColor::clMenu);
+void TTestCycle::Advance() {
+    ++TestStep;
+    if (std::min<qsizetype>(ItemCount(), kSlotCount) < TestStep)
+        TestStep = 1;
 }

@@ -6,6 +6,7 @@
 #include "controls/label.h"
 #include "controls/open_dialog.h"
 #include "controls/statusbar.h"
+#include "controls/timer.h"
 #include "loopback_peer.h"
 #include "test_support.h"
 
@@ -33,6 +34,24 @@ struct FormFixture {
         return QTest::qWaitFor([this] { return form.ClientSocket1->Active() && peer.Connected(); },
                                3000);
     }
+
+    // The peer takes commands without answering them.
+    void Silence() {
+        peer.answer = [](const QByteArray&) { return std::nullopt; };
+    }
+
+    // Connects, presses Start Test and waits until the peer has received
+    // `commands` commands.
+    bool StartTest(int commands = 1) {
+        if (!Connect())
+            return false;
+        form.BitBtnStartTest->click();
+        return RunUntil([&] { return peer.commands.size() >= commands; }, 1200 * commands);
+    }
+
+    // For tests whose subject is not the timing: a watchdog quicker than
+    // the designed second.
+    void ShortenWatchdog(int intervalMs) { form.TimerWatchDog->SetInterval(intervalMs); }
 
     // Enabled states: Connect, Disconnect, Start Test, address, port.
     QString States() const {

@@ -35,13 +35,11 @@ struct Shell {
     Shell() {
         folder.Write(QStringLiteral("default1.tst"), "IP=127.0.0.1\r\nPort=3001\r\nA=[a]\r\n");
         form.Create();
-        form.FormAbout = new TFormAbout(&form);
-        about = form.FormAbout;
     }
     WorkingFolder folder;
     MessageBoxRecorder boxes;
     TForm1 form;
-    TFormAbout* about = nullptr;
+    TFormAbout* const about = form.FormAbout;
 };
 
 enum class Request { OkButton, CloseBox, EnterKey, SpaceKey, EscapeKey };
@@ -53,6 +51,7 @@ class TestAboutWindow : public QObject {
 
 private slots:
     void cleanup();
+    void comesWithTheMainWindow();
     void designedWindow();
     void labelEdges_data();
     void labelEdges();
@@ -67,6 +66,16 @@ private slots:
 
 void TestAboutWindow::cleanup() {
     QVERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
+// Help, About works from the moment the main window exists, before any
+// start-up step.
+void TestAboutWindow::comesWithTheMainWindow() {
+    TForm1 form;
+    QPointer<TFormAbout> about = form.FormAbout;
+    QVERIFY(about && about->isHidden());
+    form.About1Click(nullptr);
+    QVERIFY(about->isVisible());
 }
 
 void TestAboutWindow::designedWindow() {

@@ -86,7 +86,6 @@ void TestAccessibility::everyVisibleControlIsNamed() {
     MessageBoxRecorder boxes;
     TForm1 form;
     form.Create();
-    form.FormAbout = new TFormAbout(&form);
     form.ShowCentred();
     form.About1Click(nullptr);
     QVERIFY(QTest::qWaitForWindowExposed(form.FormAbout));

@@ -1,4 +1,3 @@
-#include "app/application.h"
 #include "base/convert.h"
 #include "base/exceptions.h"
 #include "base/guard.h"
@@ -20,8 +19,6 @@ private slots:
     void displayTextKeepsEveryByte();
     void errorDisplayText_data();
     void errorDisplayText();
-    void applicationTitle_data();
-    void applicationTitle();
 };
 
 void TestBase::strToIntAccepts_data() {
@@ -142,23 +139,6 @@ void TestBase::errorDisplayText() {
     QFETCH(QByteArray, message);
     QFETCH(QByteArray, shown);
     QCOMPARE(ErrorDisplayText(message), shown);
-}
-
-void TestBase::applicationTitle_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("first left as it is")
-        << QStringLiteral("/usr/bin/zyl-test-tool") << QStringLiteral("zyl-test-tool");
-    QTest::newRow("cut at first dot")
-        << QStringLiteral("/x/MyTool.Setup.exe") << QStringLiteral("Mytool");
-    QTest::newRow("first kept") << QStringLiteral("aBC") << QStringLiteral("abc");
-    QTest::newRow("dot first") << QStringLiteral("/x/.hidden") << QString();
-}
-
-void TestBase::applicationTitle() {
-    QFETCH(QString, path);
-    QFETCH(QString, title);
-    QCOMPARE(ApplicationTitle(path), title);
 }
 
 QTEST_MAIN(TestBase)

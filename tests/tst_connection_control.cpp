@@ -16,7 +16,8 @@ private slots:
     void disconnectBeforeAnyConnection();
     void peerCloses();
     void peerResets();
-    void exitWithYesWhileConnected();
+    void exitQuestion_data();
+    void exitQuestion();
     void statusNamesTheFieldsCurrentAddress();
 };
 
@@ -132,16 +133,45 @@ void TestConnectionControl::peerResets() {
     QCOMPARE(f.States(), QStringLiteral("E--EE"));
 }
 
-void TestConnectionControl::exitWithYesWhileConnected() {
+void TestConnectionControl::exitQuestion_data() {
+    QTest::addColumn<TMsgAnswer>("answer");
+    QTest::addColumn<bool>("peerClosedFirst");
+    QTest::addColumn<QByteArray>("lastStatus");
+    QTest::addColumn<QString>("states");
+    QTest::newRow("no leaves the connection alone")
+        << TMsgAnswer::No << false << QByteArray("Connected to 127.0.0.1")
+        << QStringLiteral("-EE--");
+    QTest::newRow("yes while connected disconnects")
+        << TMsgAnswer::Yes << false << QByteArray("Disconnecting from 127.0.0.1")
+        << QStringLiteral("E--EE");
+    // Disconnect is disabled then, so it does not run.
+    QTest::newRow("yes after the peer closed")
+        << TMsgAnswer::Yes << true << QByteArray("Disconnected from 127.0.0.1")
+        << QStringLiteral("E----");
+}
+
+void TestConnectionControl::exitQuestion() {
+    QFETCH(TMsgAnswer, answer);
+    QFETCH(bool, peerClosedFirst);
+    QFETCH(QByteArray, lastStatus);
+    QFETCH(QString, states);
     FormFixture f;
     QVERIFY(f.Connect());
+    if (peerClosedFirst) {
+        f.peer.Close();
+        QTRY_COMPARE_WITH_TIMEOUT(f.statuses.last(), QByteArray("Disconnected from 127.0.0.1"),
+                                  3000);
+    }
     f.form.ShowCentred();
-    f.boxes.answers.push_back(TMsgAnswer::Yes);
+    f.boxes.answers.push_back(answer);
     f.form.BitBtnExit->click();
-    QVERIFY(!f.form.isVisible());
-    QCOMPARE(f.statuses.last(), QByteArray("Disconnecting from 127.0.0.1"));
-    QVERIFY(!f.form.ClientSocket1->Active());
-    QTRY_VERIFY_WITH_TIMEOUT(!f.peer.Connected(), 3000);
+    QCOMPARE(f.boxes.boxes.size(), 1);
+    QCOMPARE(f.form.isVisible(), answer == TMsgAnswer::No);
+    QCOMPARE(f.statuses.last(), lastStatus);
+    QCOMPARE(f.States(), states);
+    const bool connected = answer == TMsgAnswer::No;
+    QCOMPARE(f.form.ClientSocket1->Active(), connected);
+    QTRY_COMPARE_WITH_TIMEOUT(f.peer.Connected(), connected, 3000);
 }
 
 void TestConnectionControl::statusNamesTheFieldsCurrentAddress() {

@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QTest>
 
+#include <optional>
+
 namespace {
 
 // A definition of `items` items (and `lines` lines in all when larger).
@@ -41,6 +43,20 @@ QList<int> Range(int from, int to) {
     return range;
 }
 
+// A main window after start-up in a fresh working folder, with every message
+// box written down. default1.tst holds `definition`; without one there is no
+// such file.
+struct StartedWindow {
+    explicit StartedWindow(const std::optional<QByteArray>& definition = std::nullopt) {
+        if (definition)
+            folder.Write(QStringLiteral("default1.tst"), *definition);
+        form.Create();
+    }
+    WorkingFolder folder;
+    MessageBoxRecorder boxes;
+    TForm1 form;
+};
+
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -58,6 +74,8 @@ private slots:
     void exitQuestion();
     void layoutAndSizeLock();
     void tabOrderAndFirstFocus();
+    void applicationTitle_data();
+    void applicationTitle();
 };
 
 void TestMainWindow::cleanup() {
@@ -65,24 +83,21 @@ void TestMainWindow::cleanup() {
 }
 
 void TestMainWindow::startupWithoutFile() {
-    WorkingFolder folder;
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
-    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Cannot open file default1.tst.")});
-    QCOMPARE(boxes.boxes[0].caption, Application().Title());
-    QCOMPARE(boxes.boxes[0].icon, TMsgIcon::Stop);
-    QCOMPARE(form.TestStep, 1);
-    QVERIFY(form.Memo1->isHidden());
-    QCOMPARE(form.Memo1->geometry(), QRect(40, 56, 500, 500));
-    QCOMPARE(form.Memo1->LineCount(), 0);
-    QCOMPARE(ShownSlots(form), QList<int>{});
-    QVERIFY(form.EditAddress->Text().isEmpty());
-    QVERIFY(form.EditPort->Text().isEmpty());
+    StartedWindow w;
+    QCOMPARE(w.boxes.Texts(), QStringList{QStringLiteral("Cannot open file default1.tst.")});
+    QCOMPARE(w.boxes.boxes[0].caption, Application().Title());
+    QCOMPARE(w.boxes.boxes[0].icon, TMsgIcon::Stop);
+    QCOMPARE(w.form.TestStep, 1);
+    QVERIFY(w.form.Memo1->isHidden());
+    QCOMPARE(w.form.Memo1->geometry(), QRect(40, 56, 500, 500));
+    QCOMPARE(w.form.Memo1->LineCount(), 0);
+    QCOMPARE(ShownSlots(w.form), QList<int>{});
+    QVERIFY(w.form.EditAddress->Text().isEmpty());
+    QVERIFY(w.form.EditPort->Text().isEmpty());
     for (TBitBtn* button :
-         {form.BitBtnConnect, form.BitBtnStartTest, form.BitBtnDisconnect, form.BitBtnExit})
+         {w.form.BitBtnConnect, w.form.BitBtnStartTest, w.form.BitBtnDisconnect, w.form.BitBtnExit})
         QVERIFY(button->isEnabled() && !button->isHidden());
-    QVERIFY(form.BitBtnOpen->isHidden());
+    QVERIFY(w.form.BitBtnOpen->isHidden());
 }
 
 void TestMainWindow::startupLoad_data() {
@@ -105,49 +120,38 @@ void TestMainWindow::startupLoad() {
     QFETCH(QByteArray, file);
     QFETCH(QList<int>, shown);
     QFETCH(QByteArray, address);
-    WorkingFolder folder;
-    folder.Write(QStringLiteral("default1.tst"), file);
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
-    QCOMPARE(boxes.boxes.size(), 0);
-    QCOMPARE(ShownSlots(form), shown);
-    QCOMPARE(form.EditAddress->Text(), address);
+    StartedWindow w(file);
+    QCOMPARE(w.boxes.boxes.size(), 0);
+    QCOMPARE(ShownSlots(w.form), shown);
+    QCOMPARE(w.form.EditAddress->Text(), address);
     for (int s : shown) {
-        QCOMPARE(form.Slot(s).Label->Caption(), "Item " + QByteArray::number(s));
-        QCOMPARE(form.Slot(s).Command(), "[cmd" + QByteArray::number(s) + "]");
-        QVERIFY(form.Slot(s).Holder()->isHidden());
+        QCOMPARE(w.form.Slot(s).Label->Caption(), "Item " + QByteArray::number(s));
+        QCOMPARE(w.form.Slot(s).Command(), "[cmd" + QByteArray::number(s) + "]");
+        QVERIFY(w.form.Slot(s).Holder()->isHidden());
     }
 }
 
 void TestMainWindow::designedCommandsBeforeAnyDefinition() {
-    WorkingFolder folder;
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
-    QCOMPARE(form.Slot(1).Command(), QByteArray("[0A!?v]\r\n"));
-    QCOMPARE(form.Slot(3).Command(), QByteArray("[0A!?\r\npsl]\r\n"));
-    QCOMPARE(form.Slot(8).Command(), QByteArray("[0A!p]\r\n"));
-    QCOMPARE(form.Slot(9).Command(), QByteArray("Edit11"));
-    QCOMPARE(form.Slot(18).Command(), QByteArray("Edit20"));
+    StartedWindow w;
+    QCOMPARE(w.form.Slot(1).Command(), QByteArray("[0A!?v]\r\n"));
+    QCOMPARE(w.form.Slot(3).Command(), QByteArray("[0A!?\r\npsl]\r\n"));
+    QCOMPARE(w.form.Slot(8).Command(), QByteArray("[0A!p]\r\n"));
+    QCOMPARE(w.form.Slot(9).Command(), QByteArray("Edit11"));
+    QCOMPARE(w.form.Slot(18).Command(), QByteArray("Edit20"));
     // The out-of-order label names are bound by position on screen.
-    QCOMPARE(form.Slot(11).Label, form.Label11);
-    QCOMPARE(form.Slot(13).Label, form.Label5);
-    QCOMPARE(form.Slot(11).Result, form.Edit3);
-    QCOMPARE(form.Slot(11).EditHolder, form.Edit13);
+    QCOMPARE(w.form.Slot(11).Label, w.form.Label11);
+    QCOMPARE(w.form.Slot(13).Label, w.form.Label5);
+    QCOMPARE(w.form.Slot(11).Result, w.form.Edit3);
+    QCOMPARE(w.form.Slot(11).EditHolder, w.form.Edit13);
     for (int s = 2; s <= kSlotCount; ++s)
-        QVERIFY(form.Slot(s).Label->y() > form.Slot(s - 1).Label->y());
+        QVERIFY(w.form.Slot(s).Label->y() > w.form.Slot(s - 1).Label->y());
 }
 
 void TestMainWindow::interactiveLoadKeepsUnnamedSlots() {
-    WorkingFolder folder;
-    folder.Write(QStringLiteral("default1.tst"), Definition(18));
-    const QString shorter =
-        folder.Write(QStringLiteral("short.tst"), "IP=10.1.1.1\r\nPort=4000\r\nNew one=[new]\r\n");
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
-    form.TestStep = 7;
+    StartedWindow w(Definition(18));
+    const QString shorter = w.folder.Write(QStringLiteral("short.tst"),
+                                           "IP=10.1.1.1\r\nPort=4000\r\nNew one=[new]\r\n");
+    w.form.TestStep = 7;
 
     QStringList startedFrom;
     Application().openDialog = [&](TOpenDialog& dialog) {
@@ -155,48 +159,44 @@ void TestMainWindow::interactiveLoadKeepsUnnamedSlots() {
         dialog.FileName = shorter;
         return true;
     };
-    form.Open1Click(nullptr);
-    QCOMPARE(form.EditAddress->Text(), QByteArray("10.1.1.1"));
-    QCOMPARE(form.EditPort->Text(), QByteArray("4000"));
-    QCOMPARE(form.Slot(1).Label->Caption(), QByteArray("New one"));
-    QCOMPARE(form.Slot(1).Command(), QByteArray("[new]"));
-    QCOMPARE(form.Slot(2).Label->Caption(), QByteArray("Item 2"));
-    QCOMPARE(form.Slot(18).Command(), QByteArray("[cmd18]"));
-    QCOMPARE(ShownSlots(form), Range(1, 18));
-    QCOMPARE(form.TestStep, 7);
-    QCOMPARE(form.Memo1->LineCount(), 3);
+    w.form.Open1Click(nullptr);
+    QCOMPARE(w.form.EditAddress->Text(), QByteArray("10.1.1.1"));
+    QCOMPARE(w.form.EditPort->Text(), QByteArray("4000"));
+    QCOMPARE(w.form.Slot(1).Label->Caption(), QByteArray("New one"));
+    QCOMPARE(w.form.Slot(1).Command(), QByteArray("[new]"));
+    QCOMPARE(w.form.Slot(2).Label->Caption(), QByteArray("Item 2"));
+    QCOMPARE(w.form.Slot(18).Command(), QByteArray("[cmd18]"));
+    QCOMPARE(ShownSlots(w.form), Range(1, 18));
+    QCOMPARE(w.form.TestStep, 7);
+    QCOMPARE(w.form.Memo1->LineCount(), 3);
 
     // The hidden Open button does the same, starting from the last choice.
-    form.BitBtnOpenClick(nullptr);
+    w.form.BitBtnOpenClick(nullptr);
     QCOMPARE(startedFrom, (QStringList{QStringLiteral("default1.tst"), shorter}));
 
     // A one-line file is applied when opened by the operator.
-    const QString oneLine = folder.Write(QStringLiteral("one.tst"), "IP=10.9.9.9");
+    const QString oneLine = w.folder.Write(QStringLiteral("one.tst"), "IP=10.9.9.9");
     AnswerOpenDialog(oneLine);
-    form.Open1Click(nullptr);
-    QCOMPARE(form.EditAddress->Text(), QByteArray("10.9.9.9"));
-    QCOMPARE(form.EditPort->Text(), QByteArray("4000"));
-    QCOMPARE(boxes.boxes.size(), 0);
+    w.form.Open1Click(nullptr);
+    QCOMPARE(w.form.EditAddress->Text(), QByteArray("10.9.9.9"));
+    QCOMPARE(w.form.EditPort->Text(), QByteArray("4000"));
+    QCOMPARE(w.boxes.boxes.size(), 0);
 }
 
 void TestMainWindow::interactiveLoadCancelAndFailure() {
-    WorkingFolder folder;
-    folder.Write(QStringLiteral("default1.tst"), Definition(3));
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
+    StartedWindow w(Definition(3));
 
     AnswerOpenDialog(QStringLiteral("/nowhere/x.tst"), false);
-    form.Open1Click(nullptr);
-    QCOMPARE(form.Memo1->LineCount(), 5);
-    QCOMPARE(form.OpenDialog1->FileName, QStringLiteral("/nowhere/x.tst"));
+    w.form.Open1Click(nullptr);
+    QCOMPARE(w.form.Memo1->LineCount(), 5);
+    QCOMPARE(w.form.OpenDialog1->FileName, QStringLiteral("/nowhere/x.tst"));
 
     // A name that does not exist is reported; the line store keeps its lines.
     AnswerOpenDialog(QStringLiteral("missing.tst"));
-    form.Open1->trigger();
-    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Cannot open file missing.tst.")});
-    QCOMPARE(form.Memo1->LineCount(), 5);
-    QCOMPARE(ShownSlots(form), Range(1, 3));
+    w.form.Open1->trigger();
+    QCOMPARE(w.boxes.Texts(), QStringList{QStringLiteral("Cannot open file missing.tst.")});
+    QCOMPARE(w.form.Memo1->LineCount(), 5);
+    QCOMPARE(ShownSlots(w.form), Range(1, 3));
 }
 
 void TestMainWindow::exitQuestion_data() {
@@ -209,78 +209,89 @@ void TestMainWindow::exitQuestion_data() {
 void TestMainWindow::exitQuestion() {
     QFETCH(TMsgAnswer, answer);
     QFETCH(bool, closed);
-    WorkingFolder folder;
-    folder.Write(QStringLiteral("default1.tst"), Definition(2));
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
-    form.ShowCentred();
-    boxes.answers.push_back(answer);
-    form.BitBtnExit->click();
-    QCOMPARE(boxes.boxes.size(), 1);
-    const TMessageBoxRequest& box = boxes.boxes[0];
+    StartedWindow w(Definition(2));
+    w.form.ShowCentred();
+    w.boxes.answers.push_back(answer);
+    w.form.BitBtnExit->click();
+    QCOMPARE(w.boxes.boxes.size(), 1);
+    const TMessageBoxRequest& box = w.boxes.boxes[0];
     QCOMPARE(box.text, QStringLiteral("Are you sure you want to exit the application?"));
     QCOMPARE(box.caption, QStringLiteral("Exit"));
     QCOMPARE(box.icon, TMsgIcon::Exclamation);
     QCOMPARE(box.buttons, TMsgButtons::YesNo);
-    QCOMPARE(form.isVisible(), !closed);
-    QCOMPARE(form.EditAddress->Text(), QByteArray("127.0.0.1"));
+    QCOMPARE(w.form.isVisible(), !closed);
+    QCOMPARE(w.form.EditAddress->Text(), QByteArray("127.0.0.1"));
 }
 
 void TestMainWindow::layoutAndSizeLock() {
-    WorkingFolder folder;
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
-    form.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.windowTitle(), QStringLiteral("ZYL_Test_Tool_V1.0"));
-    QCOMPARE(form.centralWidget()->size(), QSize(782, 545));
-    QCOMPARE(form.EditAddress->geometry(), QRect(96, 8, 190, 24));
-    QCOMPARE(form.EditPort->geometry(), QRect(96, 32, 190, 24));
-    QCOMPARE(form.Slot(5).Result->geometry(), QRect(304, 160, 450, 24));
-    QCOMPARE(form.Slot(12).EditHolder->geometry(), QRect(663, 328, 41, 21));
-    QCOMPARE(form.BitBtnDisconnect->geometry(), QRect(16, 288, 81, 57));
-    QCOMPARE(form.LabelStatus->pos(), QPoint(336, 8));
-    QCOMPARE(form.LabelStatus->font().pixelSize(), 16);
-    QVERIFY(form.LabelStatus->font().bold() && form.LabelStatus->font().italic());
-    QVERIFY(form.Slot(1).Label->font().bold());
+    StartedWindow w;
+    w.form.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QCOMPARE(w.form.windowTitle(), QStringLiteral("ZYL_Test_Tool_V1.0"));
+    QCOMPARE(w.form.centralWidget()->size(), QSize(782, 545));
+    QCOMPARE(w.form.EditAddress->geometry(), QRect(96, 8, 190, 24));
+    QCOMPARE(w.form.EditPort->geometry(), QRect(96, 32, 190, 24));
+    QCOMPARE(w.form.Slot(5).Result->geometry(), QRect(304, 160, 450, 24));
+    QCOMPARE(w.form.Slot(12).EditHolder->geometry(), QRect(663, 328, 41, 21));
+    QCOMPARE(w.form.BitBtnDisconnect->geometry(), QRect(16, 288, 81, 57));
+    QCOMPARE(w.form.LabelStatus->pos(), QPoint(336, 8));
+    QCOMPARE(w.form.LabelStatus->font().pixelSize(), 16);
+    QVERIFY(w.form.LabelStatus->font().bold() && w.form.LabelStatus->font().italic());
+    QVERIFY(w.form.Slot(1).Label->font().bold());
 
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    QCOMPARE(form.pos(),
+    QCOMPARE(w.form.pos(),
              QPoint(qMax(0, (screen.width() - 798) / 2), qMax(0, (screen.height() - 603) / 2)));
 
-    const QSize size = form.size();
-    form.resize(size + QSize(100, 100));
-    QCOMPARE(form.size(), size);
-    form.showMaximized();
-    QTRY_VERIFY_WITH_TIMEOUT(!(form.windowState() & Qt::WindowMaximized), 1000);
-    QCOMPARE(form.size(), size);
-    form.move(form.pos() + QPoint(5, 5));
-    QCOMPARE(form.size(), size);
+    const QSize size = w.form.size();
+    w.form.resize(size + QSize(100, 100));
+    QCOMPARE(w.form.size(), size);
+    w.form.showMaximized();
+    QTRY_VERIFY_WITH_TIMEOUT(!(w.form.windowState() & Qt::WindowMaximized), 1000);
+    QCOMPARE(w.form.size(), size);
+    w.form.move(w.form.pos() + QPoint(5, 5));
+    QCOMPARE(w.form.size(), size);
 }
 
 void TestMainWindow::tabOrderAndFirstFocus() {
-    WorkingFolder folder;
-    folder.Write(QStringLiteral("default1.tst"), Definition(10));
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
-    form.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(form.EditPort));
+    StartedWindow w(Definition(10));
+    w.form.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.form.EditPort));
+    // The port's whole text is selected: typing replaces it.
+    QCOMPARE(w.form.EditPort->selectedText(), QStringLiteral("3001"));
+    QTest::keyClicks(w.form.EditPort, "4");
+    QCOMPARE(w.form.EditPort->Text(), QByteArray("4"));
 
-    QList<QWidget*> expected{form.EditAddress};
+    QList<QWidget*> expected{w.form.EditAddress};
     for (int s = 1; s <= 8; ++s)
-        expected.append(form.Slot(s).Result);
-    expected += {form.BitBtnConnect,  form.BitBtnStartTest, form.BitBtnDisconnect, form.BitBtnExit,
-                 form.Slot(9).Result, form.Slot(10).Result, form.EditPort};
+        expected.append(w.form.Slot(s).Result);
+    expected +=
+        {w.form.BitBtnConnect,  w.form.BitBtnStartTest, w.form.BitBtnDisconnect, w.form.BitBtnExit,
+         w.form.Slot(9).Result, w.form.Slot(10).Result, w.form.EditPort};
     QList<QWidget*> visited;
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visited.append(QApplication::focusWidget());
     }
     QCOMPARE(visited, expected);
+}
+
+void TestMainWindow::applicationTitle_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("first left as it is")
+        << QStringLiteral("/usr/bin/zyl-test-tool") << QStringLiteral("zyl-test-tool");
+    QTest::newRow("cut at first dot")
+        << QStringLiteral("/x/MyTool.Setup.exe") << QStringLiteral("Mytool");
+    QTest::newRow("first kept") << QStringLiteral("aBC") << QStringLiteral("abc");
+    QTest::newRow("dot first") << QStringLiteral("/x/.hidden") << QString();
+}
+
+void TestMainWindow::applicationTitle() {
+    QFETCH(QString, path);
+    QFETCH(QString, title);
+    QCOMPARE(ApplicationTitle(path), title);
 }
 
 QTEST_MAIN(TestMainWindow)

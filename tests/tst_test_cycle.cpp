@@ -12,6 +12,19 @@ QList<QByteArray> Commands(std::initializer_list<int> items) {
         commands.append("[c" + QByteArray::number(i) + "]");
     return commands;
 }
+
+// Checks the time between the peer's receipt of command i - 1 and of command
+// i, for i in [first, last], against [min, max] ms.
+bool GapsWithin(const LoopbackPeer& peer, qsizetype first, qsizetype last, qint64 min, qint64 max) {
+    for (qsizetype i = first; i <= last; ++i) {
+        const qint64 gap = peer.sentAt[i] - peer.sentAt[i - 1];
+        if (gap < min || gap > max) {
+            qWarning("gap %lld before command %lld", gap, qlonglong(i));
+            return false;
+        }
+    }
+    return true;
+}
 } // namespace
 
 class TestTestCycle : public QObject {
@@ -19,54 +32,27 @@ class TestTestCycle : public QObject {
 
 private slots:
     void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
-    void receiveBufferIsBounded();
     void commandsCycleAndWrap();
     void noItemsSendsOnlySlotOne();
-    void replyInPiecesAndBareTerminator();
     void silentControllerGetsResends();
-    void repliesAreAttributedByArrival();
     void stopSendsNothingMore();
+    void disconnectKeepsTestRunningAndResumes_data();
     void disconnectKeepsTestRunningAndResumes();
     void peerClosesOrResetsDuringTest();
     void shorterDefinitionWhileRunning();
     void wrapsAfterTheLastSlot();
     void floodWithoutTerminator();
     void readWithNothingNewDoesNothing();
+    void emptyCommandIsPassedOver();
 };
-
-void TestTestCycle::receiveBufferIsBounded() {
-    TReceiveBuffer buffer;
-    buffer.Append(QByteArray(TReceiveBuffer::kMaxKept - 1, 'a'));
-    buffer.Append("bc");
-    QCOMPARE(buffer.Text().size(), TReceiveBuffer::kMaxKept);
-    QVERIFY(buffer.Text().endsWith("abc"));
-    QVERIFY(buffer.Text().startsWith("aa"));
-    // A flood of small pieces: the store stays within twice the reply bound.
-    for (int i = 0; i < 3000; ++i) {
-        buffer.Append(QByteArray(1000, char('0' + i % 10)));
-        QVERIFY(buffer.StoredSize() <= 2 * TReceiveBuffer::kMaxKept);
-    }
-    QCOMPARE(buffer.Text().size(), TReceiveBuffer::kMaxKept);
-    QVERIFY(buffer.Text().endsWith(QByteArray(1000, '9')));
-    buffer.Append(QByteArray(3 * TReceiveBuffer::kMaxKept, 'z') + "]");
-    QCOMPARE(buffer.Text().size(), TReceiveBuffer::kMaxKept);
-    QVERIFY(buffer.IsComplete());
-    buffer.Clear();
-    QVERIFY(!buffer.IsComplete());
-
-    QCOMPARE(FieldText(QByteArray(5000, 'x')).size(), 4096);
-    // A two-byte character across the cut is left out whole.
-    const QByteArray utf8 = QByteArray(4095, 'x') + "\xc3\xa9" + "]";
-    QCOMPARE(FieldText(utf8), QByteArray(4095, 'x'));
-}
 
 void TestTestCycle::commandsCycleAndWrap() {
     FormFixture f(5);
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
+    QVERIFY(f.StartTest(7));
     QCOMPARE(f.form.BitBtnStartTest->Caption(), QByteArray("Stop Test"));
-    QTRY_VERIFY_WITH_TIMEOUT(f.peer.commands.size() >= 7, 5000);
     QCOMPARE(f.peer.commands.mid(0, 7), Commands({1, 2, 3, 4, 5, 1, 2}));
+    // Each answered at once: the next command follows 100 ms after the reply.
+    QVERIFY(GapsWithin(f.peer, 1, 6, 98, 125));
     // Slot 1 shows the reply as it came, like every other slot.
     QCOMPARE(f.form.Slot(1).Result->Text(), QByteArray("<[c1]>]"));
     QCOMPARE(f.form.Slot(5).Result->Text(), QByteArray("<[c5]>]"));
@@ -87,81 +73,51 @@ void TestTestCycle::noItemsSendsOnlySlotOne() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::replyInPiecesAndBareTerminator() {
-    FormFixture f(3);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 1, 3000);
-    f.peer.Send("<par");
-    QTest::qWait(30);
-    f.peer.Send("tial");
-    QTest::qWait(30);
-    QCOMPARE(f.form.TestStep, 1);
-    QVERIFY(f.form.Slot(1).Result->Text().isEmpty());
-    f.peer.Send("]");
-    QTRY_COMPARE_WITH_TIMEOUT(f.form.Slot(1).Result->Text(), QByteArray("<partial]"), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 2, 3000);
-    f.peer.Send("]");
-    QTRY_COMPARE_WITH_TIMEOUT(f.form.Slot(2).Result->Text(), QByteArray("]"), 3000);
-    QCOMPARE(f.form.TestStep, 3);
-    f.form.BitBtnStartTest->click();
-}
-
 void TestTestCycle::silentControllerGetsResends() {
     FormFixture f(3);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_VERIFY_WITH_TIMEOUT(f.peer.commands.size() >= 3, 4000);
+    f.Silence();
+    QVERIFY(f.StartTest(3));
     QCOMPARE(f.peer.commands.mid(0, 3), Commands({1, 1, 1}));
-    for (int i = 1; i < 3; ++i) {
-        const qint64 period = f.peer.sentAt[i] - f.peer.sentAt[i - 1];
-        QVERIFY2(period >= 1080 && period < 1300, qPrintable(QString::number(period)));
-    }
+    // The watchdog's second from the send, then the send delay.
+    QVERIFY(GapsWithin(f.peer, 1, 2, 1098, 1150));
     QCOMPARE(f.form.TestStep, 1);
-    f.form.BitBtnStartTest->click();
-}
-
-void TestTestCycle::repliesAreAttributedByArrival() {
-    FormFixture f(5);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 2, 3000); // the send and its resend
-    f.peer.Send("r1]");
-    QTRY_COMPARE_WITH_TIMEOUT(f.form.TestStep, 2, 3000);
-    f.peer.Send("r2]");
-    // Before the next send empties the buffer, the second answer completes it
-    // again: shown whole in the next slot, and the step moves on once more.
-    QTRY_COMPARE_WITH_TIMEOUT(f.form.TestStep, 3, 3000);
-    QCOMPARE(f.form.Slot(1).Result->Text(), QByteArray("r1]"));
-    QCOMPARE(f.form.Slot(2).Result->Text(), QByteArray("r1]r2]"));
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 3, 3000);
-    QCOMPARE(f.peer.commands.last(), QByteArray("[c3]"));
     f.form.BitBtnStartTest->click();
 }
 
 void TestTestCycle::stopSendsNothingMore() {
     FormFixture f(3);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 1, 3000);
+    f.Silence();
+    f.ShortenWatchdog(300);
+    QVERIFY(f.StartTest());
     f.form.BitBtnStartTest->click();
     QCOMPARE(f.form.BitBtnStartTest->Caption(), QByteArray("Start Test"));
     QVERIFY(!f.form.Timer1->Enabled());
     QVERIFY(!f.form.TimerWatchDog->Enabled());
-    QTest::qWait(1300); // past the watchdog's second
+    // A reply after Stop is shown and moves the step on, but sends nothing.
+    f.peer.Send("late]");
+    QTRY_COMPARE_WITH_TIMEOUT(f.form.TestStep, 2, 3000);
+    QCOMPARE(f.form.Slot(1).Result->Text(), QByteArray("late]"));
+    QVERIFY(!f.form.Timer1->Enabled());
+    QTest::qWait(500); // past the watchdog's interval and the send delay
     QCOMPARE(f.peer.commands.size(), 1);
 }
 
+void TestTestCycle::disconnectKeepsTestRunningAndResumes_data() {
+    QTest::addColumn<int>("answered");
+    QTest::newRow("at step 1") << 0;
+    QTest::newRow("at the step reached") << 1;
+}
+
 void TestTestCycle::disconnectKeepsTestRunningAndResumes() {
+    QFETCH(int, answered);
     FormFixture f(3);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 1, 3000);
+    f.peer.answer = [&f, answered](const QByteArray& command) -> std::optional<QByteArray> {
+        if (f.peer.commands.size() > answered)
+            return std::nullopt;
+        return command + "]";
+    };
+    f.ShortenWatchdog(300);
+    QVERIFY(f.StartTest(answered + 1));
     f.form.BitBtnDisconnect->click();
     QCOMPARE(f.form.BitBtnStartTest->Caption(), QByteArray("Stop Test"));
     QVERIFY(!f.form.BitBtnStartTest->isEnabled());
@@ -169,18 +125,16 @@ void TestTestCycle::disconnectKeepsTestRunningAndResumes() {
     QVERIFY(f.form.TimerWatchDog->Enabled());
     // Reconnect: the cycle goes on by itself at the same step.
     QVERIFY(f.Connect());
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 2, 3000);
-    QCOMPARE(f.peer.commands.last(), QByteArray("[c1]"));
+    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), answered + 2, 3000);
+    QCOMPARE(f.peer.commands.last(), Commands({answered + 1}).constFirst());
     QVERIFY(f.boxes.boxes.isEmpty());
     f.form.BitBtnStartTest->click();
 }
 
 void TestTestCycle::peerClosesOrResetsDuringTest() {
     FormFixture f(3);
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_VERIFY_WITH_TIMEOUT(f.peer.commands.size() >= 2, 3000);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
+    QVERIFY(f.StartTest(2));
+    f.Silence();
     f.peer.Reset();
     // The reset is reported; the next send fails and closes the connection.
     QTRY_VERIFY_WITH_TIMEOUT(f.boxes.boxes.size() >= 2, 4000);
@@ -202,7 +156,7 @@ void TestTestCycle::peerClosesOrResetsDuringTest() {
 
 void TestTestCycle::shorterDefinitionWhileRunning() {
     FormFixture f(5);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
+    f.Silence();
     QVERIFY(f.Connect());
     f.form.TestStep = 5;
     const QString shorter = f.folder.Write(
@@ -233,10 +187,8 @@ void TestTestCycle::wrapsAfterTheLastSlot() {
 
 void TestTestCycle::floodWithoutTerminator() {
     FormFixture f(2);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 1, 3000);
+    f.Silence();
+    QVERIFY(f.StartTest());
     const QByteArray chunk(256 * 1024, 'f');
     for (int i = 0; i < 16; ++i)
         f.peer.Send(chunk);
@@ -249,16 +201,40 @@ void TestTestCycle::floodWithoutTerminator() {
 
 void TestTestCycle::readWithNothingNewDoesNothing() {
     FormFixture f(3);
-    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
-    QVERIFY(f.Connect());
-    f.form.BitBtnStartTest->click();
-    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 1, 3000);
+    f.Silence();
+    QVERIFY(f.StartTest());
     f.peer.Send("one]");
     QTRY_COMPARE_WITH_TIMEOUT(f.form.TestStep, 2, 3000);
     // A read notification with nothing waiting must not complete "one]" again.
     f.form.ClientSocket1Read(f.form.ClientSocket1, f.form.ClientSocket1->WinSocket());
     QCOMPARE(f.form.TestStep, 2);
     QVERIFY(f.form.Slot(2).Result->Text().isEmpty());
+    f.form.BitBtnStartTest->click();
+}
+
+void TestTestCycle::emptyCommandIsPassedOver() {
+    FormFixture f;
+    const QString blank =
+        f.folder.Write(QStringLiteral("blank.tst"), "IP=127.0.0.1\r\nPort=" + f.peer.PortText() +
+                                                        "\r\nOne=[c1]\r\n\r\nThree=[c3]\r\n");
+    AnswerOpenDialog(blank);
+    f.form.Open1Click(nullptr);
+    f.form.Slot(2).Result->SetText("kept");
+    f.peer.answer = [](const QByteArray& command) -> std::optional<QByteArray> {
+        if (command != "[c1]")
+            return std::nullopt;
+        return QByteArray("one]");
+    };
+    QVERIFY(f.StartTest(2));
+    QCOMPARE(f.peer.commands, Commands({1, 3}));
+    // The send delay after the reply, then again after the empty slot.
+    QVERIFY(GapsWithin(f.peer, 1, 1, 198, 240));
+    QCOMPARE(f.form.TestStep, 3);
+    QCOMPARE(f.form.Slot(1).Result->Text(), QByteArray("one]"));
+    QCOMPARE(f.form.Slot(1).Result->Color(), TColor::clMenu);
+    QCOMPARE(f.form.Slot(2).Result->Text(), QByteArray("kept"));
+    QCOMPARE(f.form.Slot(2).Result->Color(), TColor::clWindow);
+    QVERIFY(f.boxes.boxes.isEmpty());
     f.form.BitBtnStartTest->click();
 }
 

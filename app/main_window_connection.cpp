@@ -18,7 +18,7 @@ void TForm1::ShowStatus(const char* prefix) {
     LabelStatus->SetCaption(message);
 }
 
-void TForm1::SetConnectedButtons(bool connected) {
+void TForm1::SetButtonsForConnection(bool connected) {
     BitBtnConnect->setEnabled(!connected);
     BitBtnDisconnect->setEnabled(connected);
     BitBtnStartTest->setEnabled(connected);
@@ -55,12 +55,12 @@ void TForm1::ClientSocket1Connecting(QObject*, TCustomWinSocket*) {
 
 void TForm1::ClientSocket1Connect(QObject*, TCustomWinSocket*) {
     ShowStatus("Connected to ");
-    SetConnectedButtons(true);
+    SetButtonsForConnection(true);
 }
 
 void TForm1::ClientSocket1Disconnect(QObject*, TCustomWinSocket*) {
     ShowStatus("Disconnected from ");
-    SetConnectedButtons(false);
+    SetButtonsForConnection(false);
 }
 
 void TForm1::ClientSocket1Write(QObject*, TCustomWinSocket*) {}

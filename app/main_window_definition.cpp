@@ -1,15 +1,15 @@
-// The test definition as the main window applies it: the line store Memo1
-// and the eighteen slots.
+// The test definition on the main window: the line store Memo1 holds the
+// file's lines, the address and port fields and the eighteen slots its items.
+// Reading the file and binding its lines are sequencing/'s rules.
 #include "app/main_window.h"
 
-#include "base/text.h"
 #include "controls/edit.h"
 #include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/open_dialog.h"
 #include "sequencing/test_definition.h"
 
-void TForm1::LoadLineStore(const QString& fileName) {
+void TForm1::FillLineStore(const QString& fileName) {
     Memo1->SetText(ReadDefinitionFile(fileName));
 }
 
@@ -38,7 +38,7 @@ void TForm1::LoadTestDefinition() {
 
 void TForm1::StartupLoad() {
     Memo1->Clear();
-    LoadLineStore(QStringLiteral("default1.tst"));
+    FillLineStore(QStringLiteral("default1.tst"));
     if (Memo1->LineCount() > 1)
         LoadTestDefinition();
 }
@@ -46,7 +46,7 @@ void TForm1::StartupLoad() {
 void TForm1::Open1Click(QObject*) {
     if (!OpenDialog1->Execute())
         return;
-    LoadLineStore(OpenDialog1->FileName);
+    FillLineStore(OpenDialog1->FileName);
     LoadTestDefinition();
 }
 
