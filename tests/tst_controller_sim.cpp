@@ -1,8 +1,8 @@
+#include "sim_process.h"
 #include "tools/controller-sim/controller_sim.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTest>
@@ -352,13 +352,13 @@ void TestControllerSim::shapesReplies_data() {
     QTest::addColumn<int>("minMs");
     const QByteArray reply = "[0A!p=ACK]";
     QTest::newRow("drip") << Behaviour([](SimBehaviour& b) { b.dripMs = 20; }) << reply
-                          << QByteArray("]") << 9 * 20;
+                          << QByteArray("]") << 10 * 20;
     const QByteArray burst = reply + QByteArray(1000, ']');
     QTest::newRow("bracket burst in one write")
         << Behaviour([](SimBehaviour& b) { b.bracketBurst = 1000; }) << burst << burst << 0;
     QTest::newRow("long reply, then its end")
         << Behaviour([](SimBehaviour& b) { b.longReply = 100 * 1000; })
-        << "[0A!p=ACK" + QByteArray("\xe2\x82\xac").repeated(100 * 1000) + "]" << QByteArray("]")
+        << "[" + QByteArray("\xe2\x82\xac").repeated(100 * 1000) + "0A!p=ACK]" << QByteArray("]")
         << 10;
 }
 
@@ -448,20 +448,11 @@ void TestControllerSim::treatsAcceptedConnection() {
 }
 
 void TestControllerSim::executableServesAndQuits() {
-    const QString program = qEnvironmentVariable("CONTROLLER_SIM");
-    if (program.isEmpty())
+    if (SimProcess::Program().isEmpty())
         QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(program, {"--port", "0", "--quiet"});
-    QVERIFY(sim.waitForStarted(kWaitMs));
-    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), kWaitMs);
-    const QString line = QString::fromLatin1(sim.readLine()).trimmed();
-    const QRegularExpressionMatch match =
-        QRegularExpression("^listening on 127\\.0\\.0\\.1:(\\d+)$").match(line);
-    QVERIFY2(match.hasMatch(), qPrintable(line));
-    const quint16 port = match.captured(1).toUShort();
-    QVERIFY(port != 0);
+    SimProcess sim;
+    const quint16 port = sim.Start({"--quiet"});
+    QVERIFY2(port != 0, qPrintable(sim.firstLine));
 
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
@@ -472,10 +463,10 @@ void TestControllerSim::executableServesAndQuits() {
         reply += socket.readAll();
     QCOMPARE(reply, QByteArray("[0A!rv=12.1,5.0,3.3]"));
 
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(kWaitMs));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
+    sim.process.terminate();
+    QVERIFY(sim.process.waitForFinished(kWaitMs));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
 }
 
 void TestControllerSim::executableRejectsBadOptions_data() {

@@ -142,7 +142,8 @@ private:
         } else if (m_commands == m_behaviour.halfCloseInReply) {
             outcome = EndInReply(reply, StepKind::HalfClose) + ", then half-close";
         } else {
-            int wait = m_behaviour.delayMs;
+            // A drip keeps its pace from one reply to the next as well.
+            int wait = m_behaviour.delayMs + m_behaviour.dripMs;
             for (Step step : ReplySteps(reply)) {
                 step.waitMs = wait;
                 Enqueue(step);
@@ -182,7 +183,8 @@ private:
                     {0, StepKind::Send, reply.mid(middle)}};
         }
         if (m_behaviour.longReply > 0)
-            return {{0, StepKind::Send, reply.chopped(1) + EuroSigns(m_behaviour.longReply)},
+            return {{0, StepKind::Send,
+                     reply.left(1) + EuroSigns(m_behaviour.longReply) + reply.mid(1).chopped(1)},
                     {0, StepKind::Send, "]"}};
         const QByteArray whole = reply + QByteArray(m_behaviour.bracketBurst, ']');
         const int pieces = m_behaviour.dripMs > 0 ? int(whole.size()) : m_behaviour.split;

@@ -34,7 +34,7 @@ struct SimBehaviour {
     bool closeOnAccept = false; // orderly close as soon as a connection is accepted
     bool hangOnAccept = false;  // accept, then never read a command nor reply
     int bracketBurst = 0;       // this many "]" after each reply, in the same write
-    int longReply = 0;          // this many euro signs (3 bytes each) before each reply's "]"
+    int longReply = 0;          // this many euro signs (3 bytes each) after each reply's "["
 };
 
 // Cuts the byte stream of one connection into commands. A command ends at

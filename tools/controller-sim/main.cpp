@@ -71,7 +71,9 @@ Settings ParseArguments(const QCoreApplication& app) {
         "stamp", "Print \"reply <monotonic ns>\" on stdout as each reply's last byte goes out.");
     const QCommandLineOption urgent(
         "urgent", "Put an urgent (out-of-band, MSG_OOB) NUL byte in the middle of each reply.");
-    const QCommandLineOption drip("drip", "Send each reply one byte at a time, this long apart.",
+    const QCommandLineOption drip("drip",
+                                  "Send each reply one byte at a time, each byte this long after "
+                                  "the one before (the first this long after the command).",
                                   "ms", "0");
     const QCommandLineOption resetInReply(
         "reset-in-reply", "Abort with a reset (RST) halfway through the reply to the Nth command.",
@@ -90,8 +92,8 @@ Settings ParseArguments(const QCoreApplication& app) {
         "bracket-burst", "Follow each reply, in the same write, by this many \"]\".", "n", "0");
     const QCommandLineOption longReply(
         "long-reply",
-        "Pad each reply with this many euro signs (three bytes each in UTF-8) before its \"]\", "
-        "which follows in a write of its own.",
+        "Pad each reply with this many euro signs (three bytes each in UTF-8) after its \"[\"; "
+        "its \"]\" follows in a write of its own.",
         "n", "0");
     parser.addOptions(
         {port,         listen,       delay,      split,        splitGap,         dropEvery,
