@@ -96,6 +96,11 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+// Starts the simulator on a free loopback port and connects the client to it.
+bool ListenAndConnect(ControllerSim& sim, RawClient& client) {
+    return sim.Listen(QHostAddress::LocalHost, 0) && client.Connect(sim.ServerPort());
+}
+
 template <typename SetUp> SimBehaviour Behaviour(SetUp setUp) {
     SimBehaviour behaviour;
     setUp(behaviour);
@@ -211,9 +216,8 @@ void TestControllerSim::answersEveryCommand() {
     QFETCH(QByteArrayList, writes);
     QFETCH(QByteArray, expected);
     ControllerSim sim({});
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     for (const QByteArray& bytes : writes) {
         QVERIFY(client.Send(bytes));
         // Lets the simulator read each write on its own.
@@ -231,9 +235,8 @@ void TestControllerSim::delaysAndSplitsReplies() {
         b.split = 3;
         b.splitGapMs = gapMs;
     }));
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QElapsedTimer clock;
     clock.start();
     QVERIFY(client.Send("[0A!?v]"));
@@ -282,9 +285,8 @@ void TestControllerSim::endsConnection() {
     QFETCH(QByteArray, expected);
     QFETCH(int, endError);
     ControllerSim sim(behaviour);
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QVERIFY(client.Send("[0A!?v]\r\n[0A!?rt]\r\n[0A!?b]\r\n[0A!?s]\r\n[0A!p]"));
     QTRY_VERIFY_WITH_TIMEOUT(client.ended, kWaitMs);
     QCOMPARE(client.received, expected);
@@ -319,9 +321,8 @@ void TestControllerSim::floodStopsAtLimit() {
         b.flood = true;
         b.floodBytes = limit;
     }));
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), limit, kWaitMs);
     QVERIFY(!client.received.contains(']'));
     QVERIFY(client.Send("[0A!p]"));
@@ -368,9 +369,8 @@ void TestControllerSim::shapesReplies() {
     QFETCH(QByteArray, lastChunk);
     QFETCH(int, minMs);
     ControllerSim sim(behaviour);
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QElapsedTimer clock;
     clock.start();
     QVERIFY(client.Send("[0A!p]"));
@@ -387,9 +387,8 @@ void TestControllerSim::urgentByteInTheMiddle() {
         b.urgent = true;
         b.splitGapMs = 200; // time to stop reading before the urgent byte comes
     }));
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QVERIFY(client.Send("[0A!p]"));
     QTRY_COMPARE_WITH_TIMEOUT(client.received, QByteArray("[0A!p"), kWaitMs);
     QCOMPARE(client.TakeUrgentByte(kWaitMs), 0);
@@ -430,9 +429,8 @@ void TestControllerSim::treatsAcceptedConnection() {
     QFETCH(SimBehaviour, behaviour);
     QFETCH(bool, ended);
     ControllerSim sim(behaviour);
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     if (ended) {
         QTRY_VERIFY_WITH_TIMEOUT(client.ended, kWaitMs);
         QCOMPARE(client.endError, 0);
