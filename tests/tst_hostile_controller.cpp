@@ -27,6 +27,23 @@ qint64 CpuMs() {
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
+// CPU time used while the event loop runs for `ms` milliseconds.
+qint64 CpuMsWhileRunning(int ms) {
+    const qint64 before = CpuMs();
+    QTest::qWait(ms);
+    return CpuMs() - before;
+}
+
+// Whether each text matches its pattern, and there are as many of both.
+bool AllMatch(const QStringList& texts, const QStringList& patterns) {
+    if (texts.size() != patterns.size())
+        return false;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        if (!texts[i].contains(QRegularExpression(patterns[i])))
+            return false;
+    return true;
+}
+
 // The main window in a working folder whose default1.tst (three items,
 // "[c1]" to "[c3]") points at a misbehaving controller-sim. Notes every
 // status message, and at every message box whether the buttons still showed
@@ -54,6 +71,14 @@ struct HostileFixture {
     }
 
     QByteArray Shown(int slot) const { return form.Slot(slot).Result->Text(); }
+
+    // Stops the test and disconnects, where the buttons allow it.
+    void StopAndDisconnect() {
+        if (form.BitBtnDisconnect->isEnabled()) {
+            form.BitBtnStartTest->click();
+            form.BitBtnDisconnect->click();
+        }
+    }
 
     SimProcess sim;
     const quint16 port;
@@ -142,9 +167,7 @@ void TestHostileController::misbehaviour() {
                                   qPrintable(DisplayText(f.Shown(1).left(80))), 3000);
     }
     QTRY_COMPARE_WITH_TIMEOUT(f.boxes.boxes.size(), boxes.size(), 3000);
-    for (qsizetype i = 0; i < boxes.size(); ++i)
-        QVERIFY2(f.boxes.Texts()[i].contains(QRegularExpression(boxes[i])),
-                 qPrintable(f.boxes.Texts()[i]));
+    QVERIFY2(AllMatch(f.boxes.Texts(), boxes), qPrintable(f.boxes.Texts().join(" | ")));
     if (!boxes.isEmpty())
         QCOMPARE(f.connectedAtBox, (QList<bool>{true, false}));
     QTRY_COMPARE_WITH_TIMEOUT(f.form.LabelStatus->Caption(), status, 3000);
@@ -152,9 +175,7 @@ void TestHostileController::misbehaviour() {
 
     // No spinning: two seconds of whatever the controller does next.
     const int32_t step = f.form.TestStep;
-    const qint64 cpuBefore = CpuMs();
-    QTest::qWait(2000);
-    const qint64 cpuMs = CpuMs() - cpuBefore;
+    const qint64 cpuMs = CpuMsWhileRunning(2000);
     QVERIFY2(cpuMs < 100, qPrintable(QStringLiteral("%1 ms of CPU in 2 s").arg(cpuMs)));
     if (advances)
         QTRY_VERIFY_WITH_TIMEOUT(f.form.TestStep != step, 3000);
@@ -167,10 +188,7 @@ void TestHostileController::misbehaviour() {
         QVERIFY(f.Connect());
         QTRY_COMPARE_WITH_TIMEOUT(f.Shown(2), QByteArray("[c2=OK]"), 3000);
     }
-    if (f.form.BitBtnDisconnect->isEnabled()) {
-        f.form.BitBtnStartTest->click();
-        f.form.BitBtnDisconnect->click();
-    }
+    f.StopAndDisconnect();
     QTRY_COMPARE_WITH_TIMEOUT(OpenDescriptorCount(), descriptors, 3000);
 }
 
