@@ -1,8 +1,8 @@
+#include "sim_process.h"
 #include "tools/controller-sim/controller_sim.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTest>
@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,6 +47,18 @@ public:
 
     bool Send(const QByteArray& bytes) {
         return ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+    }
+
+    // Waits, without reading the stream, for an urgent byte and takes it;
+    // -1 when none comes in time. A read past the urgent byte would drop it.
+    int TakeUrgentByte(int timeoutMs) {
+        m_notifier->setEnabled(false);
+        pollfd urgent{m_fd, POLLPRI, 0};
+        char byte = 0;
+        const bool came = QTest::qWaitFor([&] { return ::poll(&urgent, 1, 0) == 1; }, timeoutMs);
+        const bool taken = came && ::recv(m_fd, &byte, 1, MSG_OOB) == 1;
+        m_notifier->setEnabled(true);
+        return taken ? uchar(byte) : -1;
     }
 
     QByteArray received;
@@ -83,6 +96,11 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+// Starts the simulator on a free loopback port and connects the client to it.
+bool ListenAndConnect(ControllerSim& sim, RawClient& client) {
+    return sim.Listen(QHostAddress::LocalHost, 0) && client.Connect(sim.ServerPort());
+}
+
 template <typename SetUp> SimBehaviour Behaviour(SetUp setUp) {
     SimBehaviour behaviour;
     setUp(behaviour);
@@ -111,6 +129,12 @@ private slots:
     void connectionsAreIndependent();
     void floodStopsAtLimit();
     void floodWithoutEndFollowsReader();
+    void shapesReplies_data();
+    void shapesReplies();
+    void urgentByteInTheMiddle();
+    void halfCloseGoesOnReading();
+    void treatsAcceptedConnection_data();
+    void treatsAcceptedConnection();
     void executableServesAndQuits();
     void executableRejectsBadOptions_data();
     void executableRejectsBadOptions();
@@ -192,9 +216,8 @@ void TestControllerSim::answersEveryCommand() {
     QFETCH(QByteArrayList, writes);
     QFETCH(QByteArray, expected);
     ControllerSim sim({});
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     for (const QByteArray& bytes : writes) {
         QVERIFY(client.Send(bytes));
         // Lets the simulator read each write on its own.
@@ -212,9 +235,8 @@ void TestControllerSim::delaysAndSplitsReplies() {
         b.split = 3;
         b.splitGapMs = gapMs;
     }));
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QElapsedTimer clock;
     clock.start();
     QVERIFY(client.Send("[0A!?v]"));
@@ -263,9 +285,8 @@ void TestControllerSim::endsConnection() {
     QFETCH(QByteArray, expected);
     QFETCH(int, endError);
     ControllerSim sim(behaviour);
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QVERIFY(client.Send("[0A!?v]\r\n[0A!?rt]\r\n[0A!?b]\r\n[0A!?s]\r\n[0A!p]"));
     QTRY_VERIFY_WITH_TIMEOUT(client.ended, kWaitMs);
     QCOMPARE(client.received, expected);
@@ -300,9 +321,8 @@ void TestControllerSim::floodStopsAtLimit() {
         b.flood = true;
         b.floodBytes = limit;
     }));
-    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
     RawClient client;
-    QVERIFY(client.Connect(sim.ServerPort()));
+    QVERIFY(ListenAndConnect(sim, client));
     QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), limit, kWaitMs);
     QVERIFY(!client.received.contains(']'));
     QVERIFY(client.Send("[0A!p]"));
@@ -326,21 +346,111 @@ void TestControllerSim::floodWithoutEndFollowsReader() {
     QTRY_COMPARE_WITH_TIMEOUT(sim.ConnectionCount(), 0, kWaitMs);
 }
 
+void TestControllerSim::shapesReplies_data() {
+    QTest::addColumn<SimBehaviour>("behaviour");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QByteArray>("lastChunk");
+    QTest::addColumn<int>("minMs");
+    const QByteArray reply = "[0A!p=ACK]";
+    QTest::newRow("drip") << Behaviour([](SimBehaviour& b) { b.dripMs = 20; }) << reply
+                          << QByteArray("]") << 10 * 20;
+    const QByteArray burst = reply + QByteArray(1000, ']');
+    QTest::newRow("bracket burst in one write")
+        << Behaviour([](SimBehaviour& b) { b.bracketBurst = 1000; }) << burst << burst << 0;
+    QTest::newRow("long reply, then its end")
+        << Behaviour([](SimBehaviour& b) { b.longReply = 100 * 1000; })
+        << "[" + QByteArray("\xe2\x82\xac").repeated(100 * 1000) + "0A!p=ACK]" << QByteArray("]")
+        << 10;
+}
+
+void TestControllerSim::shapesReplies() {
+    QFETCH(SimBehaviour, behaviour);
+    QFETCH(QByteArray, expected);
+    QFETCH(QByteArray, lastChunk);
+    QFETCH(int, minMs);
+    ControllerSim sim(behaviour);
+    RawClient client;
+    QVERIFY(ListenAndConnect(sim, client));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(client.Send("[0A!p]"));
+    QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), expected.size(), kWaitMs);
+    QVERIFY(clock.elapsed() >= minMs);
+    QCOMPARE(client.received, expected);
+    QCOMPARE(client.chunks.last(), lastChunk);
+}
+
+// Without SO_OOBINLINE the urgent byte leaves the stream: the reply arrives
+// without it, and the byte waits apart.
+void TestControllerSim::urgentByteInTheMiddle() {
+    ControllerSim sim(Behaviour([](SimBehaviour& b) {
+        b.urgent = true;
+        b.splitGapMs = 200; // time to stop reading before the urgent byte comes
+    }));
+    RawClient client;
+    QVERIFY(ListenAndConnect(sim, client));
+    QVERIFY(client.Send("[0A!p]"));
+    QTRY_COMPARE_WITH_TIMEOUT(client.received, QByteArray("[0A!p"), kWaitMs);
+    QCOMPARE(client.TakeUrgentByte(kWaitMs), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(client.received, QByteArray("[0A!p=ACK]"), kWaitMs);
+}
+
+void TestControllerSim::halfCloseGoesOnReading() {
+    ControllerSim sim(Behaviour([](SimBehaviour& b) { b.halfCloseInReply = 2; }));
+    QVERIFY(sim.Listen(QHostAddress::LocalHost, 0));
+    {
+        RawClient client;
+        QVERIFY(client.Connect(sim.ServerPort()));
+        QVERIFY(client.Send("[0A!?v][0A!?rt][0A!p]"));
+        QTRY_VERIFY_WITH_TIMEOUT(client.ended, kWaitMs);
+        QCOMPARE(client.received, QByteArray("[0A!v=1.00.11][0A!rt"));
+        QCOMPARE(client.endError, 0);
+        // The simulator's side stays open for commands until the client closes.
+        QVERIFY(client.Send("[0A!p]"));
+        QCoreApplication::processEvents();
+        QCOMPARE(sim.ConnectionCount(), 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(sim.ConnectionCount(), 0, kWaitMs);
+}
+
+void TestControllerSim::treatsAcceptedConnection_data() {
+    QTest::addColumn<SimBehaviour>("behaviour");
+    QTest::addColumn<bool>("ended");
+    QTest::newRow("close on accept")
+        << Behaviour([](SimBehaviour& b) { b.closeOnAccept = true; }) << true;
+    QTest::newRow("hang on accept")
+        << Behaviour([](SimBehaviour& b) { b.hangOnAccept = true; }) << false;
+}
+
+// Nothing is sent before the connection's fate shows, so a close on accept is
+// a FIN and not a reset for unread data. A hanging connection stays open and
+// answers nothing, which only a wait can show.
+void TestControllerSim::treatsAcceptedConnection() {
+    QFETCH(SimBehaviour, behaviour);
+    QFETCH(bool, ended);
+    ControllerSim sim(behaviour);
+    RawClient client;
+    QVERIFY(ListenAndConnect(sim, client));
+    if (ended) {
+        QTRY_VERIFY_WITH_TIMEOUT(client.ended, kWaitMs);
+        QCOMPARE(client.endError, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.ConnectionCount(), 0, kWaitMs);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(sim.ConnectionCount(), 1, kWaitMs);
+        QVERIFY(client.Send("[0A!?v]"));
+        QTest::qWait(300);
+        QVERIFY(!client.ended);
+        QCOMPARE(sim.ConnectionCount(), 1);
+    }
+    QVERIFY(client.received.isEmpty());
+}
+
 void TestControllerSim::executableServesAndQuits() {
-    const QString program = qEnvironmentVariable("CONTROLLER_SIM");
-    if (program.isEmpty())
+    if (SimProcess::Program().isEmpty())
         QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(program, {"--port", "0", "--quiet"});
-    QVERIFY(sim.waitForStarted(kWaitMs));
-    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), kWaitMs);
-    const QString line = QString::fromLatin1(sim.readLine()).trimmed();
-    const QRegularExpressionMatch match =
-        QRegularExpression("^listening on 127\\.0\\.0\\.1:(\\d+)$").match(line);
-    QVERIFY2(match.hasMatch(), qPrintable(line));
-    const quint16 port = match.captured(1).toUShort();
-    QVERIFY(port != 0);
+    SimProcess sim;
+    const quint16 port = sim.Start({"--quiet"});
+    QVERIFY2(port != 0, qPrintable(sim.firstLine));
 
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
@@ -351,10 +461,10 @@ void TestControllerSim::executableServesAndQuits() {
         reply += socket.readAll();
     QCOMPARE(reply, QByteArray("[0A!rv=12.1,5.0,3.3]"));
 
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(kWaitMs));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
+    sim.process.terminate();
+    QVERIFY(sim.process.waitForFinished(kWaitMs));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
 }
 
 void TestControllerSim::executableRejectsBadOptions_data() {
@@ -363,6 +473,8 @@ void TestControllerSim::executableRejectsBadOptions_data() {
     QTest::newRow("port too high") << QStringList{"--port", "65536"};
     QTest::newRow("negative delay") << QStringList{"--delay", "-1"};
     QTest::newRow("not a number") << QStringList{"--drop-every", "two"};
+    QTest::newRow("negative drip") << QStringList{"--drip", "-5"};
+    QTest::newRow("long reply too long") << QStringList{"--long-reply", "1000000000"};
     QTest::newRow("host name") << QStringList{"--listen", "localhost"};
     QTest::newRow("unknown option") << QStringList{"--loud"};
     QTest::newRow("stray argument") << QStringList{"3001"};

@@ -71,6 +71,12 @@ QList<QByteArray> SplitReply(const QByteArray& reply, int pieces) {
     return result;
 }
 
+// A long reply's filler: the euro sign, three bytes in UTF-8, so that a cut
+// through it is a cut inside a character.
+QByteArray EuroSigns(int count) {
+    return QByteArray("\xe2\x82\xac").repeated(count);
+}
+
 // Four KiB per flood write; a new chunk only goes in once the socket's own
 // buffer has drained, so a client that does not read costs no memory.
 constexpr qsizetype kFloodChunk = 4096;
@@ -89,20 +95,23 @@ public:
         // Split and delay tests measure gaps; a coarse timer may fire early.
         m_timer.setTimerType(Qt::PreciseTimer);
         connect(&m_timer, &QTimer::timeout, this, &SimConnection::RunNextStep);
-        connect(m_socket, &QTcpSocket::readyRead, this, &SimConnection::ReadCommands);
+        if (!m_behaviour.hangOnAccept)
+            connect(m_socket, &QTcpSocket::readyRead, this, &SimConnection::ReadCommands);
         connect(m_socket, &QTcpSocket::disconnected, this, &SimConnection::Finish);
         qCInfo(lcSim).noquote() << QStringLiteral("#%1 connected from %2:%3")
                                        .arg(m_id)
                                        .arg(m_socket->peerAddress().toString())
                                        .arg(m_socket->peerPort());
-        if (m_behaviour.flood) {
+        if (m_behaviour.closeOnAccept) {
+            End(StepKind::Close);
+        } else if (m_behaviour.flood) {
             connect(m_socket, &QTcpSocket::bytesWritten, this, &SimConnection::Flood);
             Flood();
         }
     }
 
 private:
-    enum class StepKind { Send, Close, Reset };
+    enum class StepKind { Send, SendUrgent, Close, Reset, HalfClose };
     struct Step {
         int waitMs;
         StepKind kind;
@@ -122,21 +131,28 @@ private:
 
     void Answer(const QByteArray& command) {
         ++m_commands;
-        QByteArray outcome;
+        const QByteArray reply = ReplyTo(command);
+        QByteArray outcome = reply;
         if (m_behaviour.silent) {
             outcome = "no reply (silent)";
         } else if (m_behaviour.dropEvery > 0 && m_commands % m_behaviour.dropEvery == 0) {
             outcome = "no reply (dropped)";
+        } else if (m_commands == m_behaviour.resetInReply) {
+            outcome = EndInReply(reply, StepKind::Reset) + ", then reset";
+        } else if (m_commands == m_behaviour.halfCloseInReply) {
+            outcome = EndInReply(reply, StepKind::HalfClose) + ", then half-close";
         } else {
-            const QByteArray reply = ReplyTo(command);
-            outcome = reply;
-            int wait = m_behaviour.delayMs;
-            for (const QByteArray& piece : SplitReply(reply, m_behaviour.split)) {
-                Enqueue({wait, StepKind::Send, piece});
-                wait = m_behaviour.splitGapMs;
+            // A drip keeps its pace from one reply to the next as well.
+            int wait = m_behaviour.delayMs + m_behaviour.dripMs;
+            for (Step step : ReplySteps(reply)) {
+                step.waitMs = wait;
+                Enqueue(step);
+                wait = GapMs();
             }
         }
-        if (m_commands == m_behaviour.resetAfter) {
+        if (m_ending) {
+            // The reply above already ends the connection.
+        } else if (m_commands == m_behaviour.resetAfter) {
             outcome += ", then reset";
             End(StepKind::Reset);
         } else if (m_commands == m_behaviour.closeAfter) {
@@ -147,9 +163,44 @@ private:
                                 << " -> " << outcome.constData();
     }
 
-    void End(StepKind kind) {
+    void End(StepKind kind, int waitMs = 0) {
         m_ending = true;
-        Enqueue({0, kind, {}});
+        Enqueue({waitMs, kind, {}});
+    }
+
+    int GapMs() const {
+        return m_behaviour.dripMs > 0 ? m_behaviour.dripMs : m_behaviour.splitGapMs;
+    }
+
+    // The pieces of a reply, each sent GapMs() after the one before. An
+    // urgent byte or a long filler shapes the whole reply; otherwise it drips
+    // or goes in `split` pieces, a "]" burst included.
+    QList<Step> ReplySteps(const QByteArray& reply) const {
+        if (m_behaviour.urgent) {
+            const qsizetype middle = reply.size() / 2;
+            return {{0, StepKind::Send, reply.left(middle)},
+                    {0, StepKind::SendUrgent, QByteArray(1, '\0')},
+                    {0, StepKind::Send, reply.mid(middle)}};
+        }
+        if (m_behaviour.longReply > 0)
+            return {{0, StepKind::Send,
+                     reply.left(1) + EuroSigns(m_behaviour.longReply) + reply.mid(1).chopped(1)},
+                    {0, StepKind::Send, "]"}};
+        const QByteArray whole = reply + QByteArray(m_behaviour.bracketBurst, ']');
+        const int pieces = m_behaviour.dripMs > 0 ? int(whole.size()) : m_behaviour.split;
+        QList<Step> steps;
+        for (const QByteArray& piece : SplitReply(whole, pieces))
+            steps.append({0, StepKind::Send, piece});
+        return steps;
+    }
+
+    // Sends the first half of the reply, then ends the connection as `kind`
+    // says, a split gap later. Returns what was sent.
+    QByteArray EndInReply(const QByteArray& reply, StepKind kind) {
+        const QByteArray half = reply.left(reply.size() / 2);
+        Enqueue({m_behaviour.delayMs, StepKind::Send, half});
+        End(kind, m_behaviour.splitGapMs);
+        return half;
     }
 
     void Enqueue(const Step& step) {
@@ -168,12 +219,24 @@ private:
             if (m_behaviour.stampReplies && step.bytes.endsWith(']'))
                 StampReply();
             break;
+        case StepKind::SendUrgent:
+            m_socket->flush();
+            // TCP marks the last byte of an MSG_OOB send as urgent.
+            ::send(Descriptor(), step.bytes.constData(), size_t(step.bytes.size()),
+                   MSG_OOB | MSG_NOSIGNAL);
+            break;
         case StepKind::Close:
             // Closes once everything written has gone out.
             m_socket->disconnectFromHost();
             return;
         case StepKind::Reset:
             Reset();
+            return;
+        case StepKind::HalfClose:
+            // A FIN while commands are still read; the connection ends when
+            // the client closes its side.
+            m_socket->flush();
+            ::shutdown(Descriptor(), SHUT_WR);
             return;
         }
         if (!m_steps.isEmpty())
@@ -193,11 +256,12 @@ private:
         m_socket->flush();
         // A zero linger time makes close() send RST instead of FIN (socket(7)).
         const linger abortive{1, 0};
-        ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
-                     sizeof abortive);
+        ::setsockopt(Descriptor(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
         m_socket->abort();
         Finish();
     }
+
+    int Descriptor() const { return int(m_socket->socketDescriptor()); }
 
     void Flood() {
         if (m_ending || m_floodLeft == 0 || m_socket->bytesToWrite() > 0)

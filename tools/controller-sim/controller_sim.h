@@ -15,16 +15,26 @@ Q_DECLARE_LOGGING_CATEGORY(lcSim)
 // How the simulated controller treats every connection. Counters are per
 // connection and start at the first command; 0 switches a counter off.
 struct SimBehaviour {
-    int delayMs = 0;       // wait before each reply
-    int split = 1;         // pieces per reply (1: whole)
-    int splitGapMs = 10;   // wait between two pieces of a reply
-    int dropEvery = 0;     // every Nth command gets no reply
-    bool silent = false;   // no command gets a reply
-    int closeAfter = 0;    // orderly close once the Nth command is dealt with
-    int resetAfter = 0;    // abort with RST once the Nth command is dealt with
-    bool flood = false;    // after connect, stream bytes that never hold "]"
-    bool stampReplies = false; // "reply <CLOCK_MONOTONIC ns>" on stdout as a reply's last byte goes out
+    int delayMs = 0;     // wait before each reply
+    int split = 1;       // pieces per reply (1: whole)
+    int splitGapMs = 10; // wait between two pieces of a reply
+    int dropEvery = 0;   // every Nth command gets no reply
+    bool silent = false; // no command gets a reply
+    int closeAfter = 0;  // orderly close once the Nth command is dealt with
+    int resetAfter = 0;  // abort with RST once the Nth command is dealt with
+    bool flood = false;  // after connect, stream bytes that never hold "]"
+    bool stampReplies =
+        false;             // "reply <CLOCK_MONOTONIC ns>" on stdout as a reply's last byte goes out
     qint64 floodBytes = 0; // flood total per connection; 0: no end
+    // Misbehaviours of broken controllers and networks:
+    bool urgent = false;        // an urgent (MSG_OOB) NUL byte in the middle of each reply
+    int dripMs = 0;             // each reply one byte at a time, this long apart; 0: off
+    int resetInReply = 0;       // abort with RST halfway through the Nth command's reply
+    int halfCloseInReply = 0;   // shut down sending halfway through the Nth command's reply
+    bool closeOnAccept = false; // orderly close as soon as a connection is accepted
+    bool hangOnAccept = false;  // accept, then never read a command nor reply
+    int bracketBurst = 0;       // this many "]" after each reply, in the same write
+    int longReply = 0;          // this many euro signs (3 bytes each) after each reply's "["
 };
 
 // Cuts the byte stream of one connection into commands. A command ends at

@@ -69,14 +69,44 @@ Settings ParseArguments(const QCoreApplication& app) {
     const QCommandLineOption quiet("quiet", "Do not log connections and commands to stderr.");
     const QCommandLineOption stamp(
         "stamp", "Print \"reply <monotonic ns>\" on stdout as each reply's last byte goes out.");
-    parser.addOptions({port, listen, delay, split, splitGap, dropEvery, silent, closeAfter,
-                       resetAfter, flood, floodBytes, quiet, stamp});
+    const QCommandLineOption urgent(
+        "urgent", "Put an urgent (out-of-band, MSG_OOB) NUL byte in the middle of each reply.");
+    const QCommandLineOption drip("drip",
+                                  "Send each reply one byte at a time, each byte this long after "
+                                  "the one before (the first this long after the command).",
+                                  "ms", "0");
+    const QCommandLineOption resetInReply(
+        "reset-in-reply", "Abort with a reset (RST) halfway through the reply to the Nth command.",
+        "n", "0");
+    const QCommandLineOption halfCloseInReply(
+        "half-close-in-reply",
+        "Shut down the sending side (FIN) halfway through the reply to the Nth command, and go "
+        "on reading until the client closes.",
+        "n", "0");
+    const QCommandLineOption closeOnAccept("close-on-accept",
+                                           "Close each connection in order as soon as it is "
+                                           "accepted.");
+    const QCommandLineOption hangOnAccept(
+        "hang-on-accept", "Accept each connection, then never read a command nor reply.");
+    const QCommandLineOption bracketBurst(
+        "bracket-burst", "Follow each reply, in the same write, by this many \"]\".", "n", "0");
+    const QCommandLineOption longReply(
+        "long-reply",
+        "Pad each reply with this many euro signs (three bytes each in UTF-8) after its \"[\"; "
+        "its \"]\" follows in a write of its own.",
+        "n", "0");
+    parser.addOptions(
+        {port,         listen,       delay,      split,        splitGap,         dropEvery,
+         silent,       closeAfter,   resetAfter, flood,        floodBytes,       quiet,
+         stamp,        urgent,       drip,       resetInReply, halfCloseInReply, closeOnAccept,
+         hangOnAccept, bracketBurst, longReply});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         UsageError("unexpected argument \"" + parser.positionalArguments().constFirst() + "\"");
 
     constexpr qint64 kMaxMs = 3600 * 1000;
     constexpr qint64 kMaxCount = 1000 * 1000 * 1000;
+    constexpr qint64 kMaxReplyBytes = 256 * 1024 * 1024;
     Settings settings;
     if (!settings.address.setAddress(parser.value(listen)))
         UsageError("--listen wants an IP address, not \"" + parser.value(listen) + "\"");
@@ -93,6 +123,14 @@ Settings ParseArguments(const QCoreApplication& app) {
     behaviour.resetAfter = int(NumberOption(parser, resetAfter, 0, kMaxCount));
     behaviour.floodBytes = NumberOption(parser, floodBytes, 0, std::numeric_limits<qint64>::max());
     behaviour.flood = parser.isSet(flood) || behaviour.floodBytes > 0;
+    behaviour.urgent = parser.isSet(urgent);
+    behaviour.dripMs = int(NumberOption(parser, drip, 0, kMaxMs));
+    behaviour.resetInReply = int(NumberOption(parser, resetInReply, 0, kMaxCount));
+    behaviour.halfCloseInReply = int(NumberOption(parser, halfCloseInReply, 0, kMaxCount));
+    behaviour.closeOnAccept = parser.isSet(closeOnAccept);
+    behaviour.hangOnAccept = parser.isSet(hangOnAccept);
+    behaviour.bracketBurst = int(NumberOption(parser, bracketBurst, 0, kMaxReplyBytes));
+    behaviour.longReply = int(NumberOption(parser, longReply, 0, kMaxReplyBytes / 3));
     return settings;
 }
 

@@ -1,0 +1,196 @@
+#include "app/main_window.h"
+#include "base/text.h"
+#include "connection/client_socket.h"
+#include "controls/bitbtn.h"
+#include "controls/edit.h"
+#include "controls/label.h"
+#include "controls/statusbar.h"
+#include "controls/timer.h"
+#include "sim_process.h"
+#include "test_support.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+#include <sys/resource.h>
+
+namespace {
+
+const QByteArray kConnected = "Connected to 127.0.0.1";
+const QByteArray kDisconnected = "Disconnected from 127.0.0.1";
+
+// CPU time this process has used, user and system, in milliseconds.
+qint64 CpuMs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval& t) { return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// CPU time used while the event loop runs for `ms` milliseconds.
+qint64 CpuMsWhileRunning(int ms) {
+    const qint64 before = CpuMs();
+    QTest::qWait(ms);
+    return CpuMs() - before;
+}
+
+// Whether each text matches its pattern, and there are as many of both.
+bool AllMatch(const QStringList& texts, const QStringList& patterns) {
+    if (texts.size() != patterns.size())
+        return false;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        if (!texts[i].contains(QRegularExpression(patterns[i])))
+            return false;
+    return true;
+}
+
+// The main window in a working folder whose default1.tst (three items,
+// "[c1]" to "[c3]") points at a misbehaving controller-sim. Notes every
+// status message, and at every message box whether the buttons still showed
+// a connection.
+struct HostileFixture {
+    explicit HostileFixture(const QStringList& simOptions) : port(sim.Start(simOptions)) {
+        folder.Write(QStringLiteral("default1.tst"),
+                     "IP=127.0.0.1\r\nPort=" + QByteArray::number(port) +
+                         "\r\nItem 1=[c1]\r\nItem 2=[c2]\r\nItem 3=[c3]\r\n");
+        QObject::connect(form.StatusBar1, &TStatusBar::SimpleTextWritten,
+                         [this](const QByteArray& message) { statuses.append(message); });
+        const auto answer = Application().messageBox;
+        Application().messageBox = [this, answer](const TMessageBoxRequest& request) {
+            connectedAtBox.append(form.BitBtnDisconnect->isEnabled());
+            return answer(request);
+        };
+        form.Create();
+    }
+
+    // Presses Connect and waits until the window says it is connected.
+    bool Connect() {
+        const qsizetype before = statuses.count(kConnected);
+        form.BitBtnConnect->click();
+        return QTest::qWaitFor([&] { return statuses.count(kConnected) > before; }, 3000);
+    }
+
+    QByteArray Shown(int slot) const { return form.Slot(slot).Result->Text(); }
+
+    // Stops the test and disconnects, where the buttons allow it.
+    void StopAndDisconnect() {
+        if (form.BitBtnDisconnect->isEnabled()) {
+            form.BitBtnStartTest->click();
+            form.BitBtnDisconnect->click();
+        }
+    }
+
+    SimProcess sim;
+    const quint16 port;
+    WorkingFolder folder;
+    MessageBoxRecorder boxes;
+    TForm1 form;
+    QList<QByteArray> statuses;
+    QList<bool> connectedAtBox;
+};
+
+} // namespace
+
+class TestHostileController : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup() { QVERIFY(QApplication::topLevelWidgets().isEmpty()); }
+    void misbehaviour_data();
+    void misbehaviour();
+};
+
+void TestHostileController::initTestCase() {
+    if (SimProcess::Program().isEmpty())
+        QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
+}
+
+void TestHostileController::misbehaviour_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("firstReply"); // what slot 1 shows first; empty: nothing
+    QTest::addColumn<QStringList>("boxes");  // the texts of the boxes, in order
+    QTest::addColumn<QByteArray>("status");  // the status line once it has happened
+    QTest::addColumn<bool>("advances");      // the cycle goes on while connected
+    QTest::addColumn<bool>("resumes");       // Connect again goes on from step 2
+
+    const QString whole = QStringLiteral("^\\[c1=OK\\]$");
+    // The urgent byte stays in its place: it is a NUL, and a NUL ends the
+    // shown text.
+    QTest::newRow("urgent byte") << QStringList{"--urgent"} << "^\\[c1$" << QStringList()
+                                 << kConnected << true << false;
+    QTest::newRow("drip within a second")
+        << QStringList{"--drip", "20"} << whole << QStringList() << kConnected << true << false;
+    // Replies are attributed by arrival: the resend after 1.1 s empties what
+    // dripped in so far, and the rest, ending in "]", completes the step.
+    QTest::newRow("drip over a second")
+        << QStringList{"--drip", "250"} << "^(c1=OK|1=OK|=OK|OK|K)?\\]$" << QStringList()
+        << kConnected << true << false;
+    // A reset is reported at once, but the connection stays until the next
+    // send fails.
+    QTest::newRow("reset in a reply")
+        << QStringList{"--reset-in-reply", "2"} << whole
+        << QStringList{"^Asynchronous socket error 104\\.$", "on API 'send'$"} << kDisconnected
+        << false << true;
+    QTest::newRow("half-close in a reply") << QStringList{"--half-close-in-reply", "2"} << whole
+                                           << QStringList() << kDisconnected << false << true;
+    QTest::newRow("close on accept") << QStringList{"--close-on-accept"} << QString()
+                                     << QStringList() << kDisconnected << false << false;
+    QTest::newRow("silence after accept") << QStringList{"--hang-on-accept"} << QString()
+                                          << QStringList() << kConnected << false << false;
+    QTest::newRow("burst of ]") << QStringList{"--bracket-burst", "1000"} << "^\\[c1=OK\\]{1001}$"
+                                << QStringList() << kConnected << true << false;
+    // More than the kept 1 MiB; the tail after the filler is six bytes, so
+    // the cut falls inside a character. The field shows whole euro signs.
+    QTest::newRow("long reply") << QStringList{"--long-reply", "349526"} << "^\u20ac{1365}$"
+                                << QStringList() << kConnected << true << false;
+}
+
+void TestHostileController::misbehaviour() {
+    QFETCH(QStringList, options);
+    QFETCH(QString, firstReply);
+    QFETCH(QStringList, boxes);
+    QFETCH(QByteArray, status);
+    QFETCH(bool, advances);
+    QFETCH(bool, resumes);
+    HostileFixture f(options << "--quiet");
+    QVERIFY2(f.port != 0, qPrintable(f.sim.firstLine));
+    const qsizetype descriptors = OpenDescriptorCount();
+
+    QVERIFY(f.Connect());
+    // A controller that closes at once may have disabled Start Test already.
+    if (f.form.BitBtnStartTest->isEnabled())
+        f.form.BitBtnStartTest->click();
+    if (!firstReply.isEmpty()) {
+        const QRegularExpression shown(firstReply);
+        QTRY_VERIFY2_WITH_TIMEOUT(shown.match(DisplayText(f.Shown(1))).hasMatch(),
+                                  qPrintable(DisplayText(f.Shown(1).left(80))), 3000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(f.boxes.boxes.size(), boxes.size(), 3000);
+    QVERIFY2(AllMatch(f.boxes.Texts(), boxes), qPrintable(f.boxes.Texts().join(" | ")));
+    if (!boxes.isEmpty())
+        QCOMPARE(f.connectedAtBox, (QList<bool>{true, false}));
+    QTRY_COMPARE_WITH_TIMEOUT(f.form.LabelStatus->Caption(), status, 3000);
+    QCOMPARE(f.form.StatusBar1->SimpleText(), status);
+
+    // No spinning: two seconds of whatever the controller does next.
+    const int32_t step = f.form.TestStep;
+    const qint64 cpuMs = CpuMsWhileRunning(2000);
+    QVERIFY2(cpuMs < 100, qPrintable(QStringLiteral("%1 ms of CPU in 2 s").arg(cpuMs)));
+    if (advances)
+        QTRY_VERIFY_WITH_TIMEOUT(f.form.TestStep != step, 3000);
+    else
+        QCOMPARE(f.form.TestStep, step);
+
+    if (resumes) {
+        // The running test picks up at the step it had reached.
+        QCOMPARE(f.form.BitBtnStartTest->Caption(), QByteArray("Stop Test"));
+        QVERIFY(f.Connect());
+        QTRY_COMPARE_WITH_TIMEOUT(f.Shown(2), QByteArray("[c2=OK]"), 3000);
+    }
+    f.StopAndDisconnect();
+    QTRY_COMPARE_WITH_TIMEOUT(OpenDescriptorCount(), descriptors, 3000);
+}
+
+QTEST_MAIN(TestHostileController)
+#include "tst_hostile_controller.moc"
