@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QThreadPool>
 #include <QWidget>
 
 namespace {
@@ -81,7 +82,13 @@ QString ApplicationTitle(const QString& executablePath) {
     return name;
 }
 
-TQtApplication::TQtApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TQtApplication::TQtApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The raster engine spreads larger fills (the buttons' bevels) over the
+    // global pool; left at its default its threads idle on for 30 s after
+    // every such paint. Nothing else of this program runs there, so a worker
+    // ends as soon as the work runs out.
+    QThreadPool::globalInstance()->setExpiryTimeout(0);
+}
 
 bool TQtApplication::notify(QObject* receiver, QEvent* event) {
     bool handled = false;

@@ -8,12 +8,14 @@ int main(int argc, char** argv) {
     TQtApplication qtApplication(argc, argv);
     // Ties the windows to the installed zyl-test-tool.desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("zyl-test-tool"));
-    QApplication::setWindowIcon(Application().Icon());
     // Closing the main window ends the application, also while the About
     // window is shown.
     QApplication::setQuitOnLastWindowClosed(false);
     try {
         TForm1 form;
+        // The About window and the message boxes show the application's icon:
+        // the one the main window has decoded already.
+        QApplication::setWindowIcon(form.windowIcon());
         form.Create();
         form.ShowCentred();
         QApplication::exec();

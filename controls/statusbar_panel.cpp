@@ -25,21 +25,27 @@ TImage::TImage(QWidget* parent) : QWidget(parent) {
 }
 
 void TImage::LoadPicture(const QString& path) {
-    m_picture = QPixmap(path);
-    UpdateShown();
+    m_path = path;
+    m_picture = QPixmap();
+    m_shown = QPixmap();
+    update();
+}
+
+const QPixmap& TImage::Picture() const {
+    if (m_picture.isNull() && !m_path.isEmpty())
+        m_picture = QPixmap(m_path);
+    return m_picture;
 }
 
 void TImage::SetTransparent(bool transparent) {
     m_transparent = transparent;
-    UpdateShown();
-}
-
-void TImage::UpdateShown() {
-    m_shown = m_transparent ? WithoutLowerLeftColour(m_picture) : m_picture;
+    m_shown = QPixmap();
     update();
 }
 
 void TImage::paintEvent(QPaintEvent*) {
+    if (m_shown.isNull())
+        m_shown = m_transparent ? WithoutLowerLeftColour(Picture()) : Picture();
     if (m_shown.isNull())
         return;
     QPainter painter(this);

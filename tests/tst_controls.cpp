@@ -3,6 +3,7 @@
 #include "controls/edit.h"
 #include "controls/label.h"
 #include "controls/memo.h"
+#include "controls/panel.h"
 #include "controls/timer.h"
 #include "test_support.h"
 
@@ -11,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestControls : public QObject {
@@ -28,6 +30,8 @@ private slots:
     void labelAutoSizeKeepsItsEdge();
     void editKeepsBytes();
     void memoLines();
+    void imageLeavesOutItsKeyColour_data();
+    void imageLeavesOutItsKeyColour();
     void enablingAnEnabledTimerDoesNotRestartIt();
     void timerFiresRepeatedlyUntilDisabled();
     void handlerErrorsReachTheErrorDisplay();
@@ -99,6 +103,46 @@ void TestControls::memoLines() {
     QCOMPARE(memo.Line(3).size(), 4096);
     memo.Clear();
     QCOMPARE(memo.LineCount(), 0);
+}
+
+void TestControls::imageLeavesOutItsKeyColour_data() {
+    QTest::addColumn<bool>("transparent");
+    QTest::addColumn<bool>("afterFirstPaint");
+    QTest::newRow("opaque") << false << false;
+    QTest::newRow("transparent") << true << false;
+    QTest::newRow("made transparent once drawn") << true << true;
+}
+
+// The picture is drawn from its file; a transparent one shows what lies
+// behind where the picture has its lower-left colour.
+void TestControls::imageLeavesOutItsKeyColour() {
+    QFETCH(bool, transparent);
+    QFETCH(bool, afterFirstPaint);
+    QTemporaryDir dir;
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    for (int x = 0; x < picture.width(); ++x)
+        picture.setPixel(x, 5, qRgb(0, 0, 255));
+    const QString path = dir.filePath(QStringLiteral("picture.png"));
+    QVERIFY(picture.save(path));
+
+    QWidget back;
+    QPalette p = back.palette();
+    p.setColor(QPalette::Window, Qt::green);
+    back.setPalette(p);
+    back.setAutoFillBackground(true);
+    back.resize(8, 6);
+    auto* image = new TImage(&back);
+    image->setGeometry(0, 0, 8, 6);
+    image->LoadPicture(path);
+    QCOMPARE(image->Picture().size(), QSize(8, 6));
+    if (afterFirstPaint)
+        QCOMPARE(back.grab().toImage().pixelColor(0, 5), QColor(Qt::blue));
+    image->SetTransparent(transparent);
+
+    const QImage shown = back.grab().toImage();
+    QCOMPARE(shown.pixelColor(3, 5), transparent ? QColor(Qt::green) : QColor(Qt::blue));
+    QCOMPARE(shown.pixelColor(3, 2), QColor(Qt::red));
 }
 
 void TestControls::enablingAnEnabledTimerDoesNotRestartIt() {

@@ -3,6 +3,7 @@
 #include "form_fixture.h"
 #include "sequencing/receive_buffer.h"
 
+#include <QSet>
 #include <QTest>
 
 namespace {
@@ -44,6 +45,7 @@ private slots:
     void floodWithoutTerminator();
     void readWithNothingNewDoesNothing();
     void emptyCommandIsPassedOver();
+    void replyRepaintsOnlyTheFieldsItChanges();
 };
 
 void TestTestCycle::commandsCycleAndWrap() {
@@ -235,6 +237,41 @@ void TestTestCycle::emptyCommandIsPassedOver() {
     QCOMPARE(f.form.Slot(2).Result->Text(), QByteArray("kept"));
     QCOMPARE(f.form.Slot(2).Result->Color(), TColor::clWindow);
     QVERIFY(f.boxes.boxes.isEmpty());
+    f.form.BitBtnStartTest->click();
+}
+
+namespace {
+// Writes down which of the watched widgets paint.
+struct PaintLog : QObject {
+    QSet<QObject*> painted;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            painted.insert(watched);
+        return false;
+    }
+};
+} // namespace
+
+// A reply redraws the field it lands in and the one it takes the shade from;
+// the other fields are told to keep their colour and must not redraw.
+void TestTestCycle::replyRepaintsOnlyTheFieldsItChanges() {
+    FormFixture f(4);
+    f.peer.answer = [](const QByteArray&) { return std::nullopt; };
+    f.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.form));
+    PaintLog log;
+    for (int s = 1; s <= 4; ++s)
+        f.form.Slot(s).Result->installEventFilter(&log);
+    QVERIFY(f.Connect());
+    f.form.BitBtnStartTest->click();
+    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 1, 3000);
+    f.peer.Send("one]");
+    QTRY_VERIFY_WITH_TIMEOUT(log.painted.contains(f.form.Slot(1).Result), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.peer.commands.size(), 2, 3000);
+    log.painted.clear();
+    f.peer.Send("two]");
+    QTRY_VERIFY_WITH_TIMEOUT(log.painted.contains(f.form.Slot(2).Result), 3000);
+    QCOMPARE(log.painted, (QSet<QObject*>{f.form.Slot(1).Result, f.form.Slot(2).Result}));
     f.form.BitBtnStartTest->click();
 }
 
