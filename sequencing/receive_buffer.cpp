@@ -9,21 +9,21 @@ bool IsContinuationByte(char byte) {
 } // namespace
 
 void TReceiveBuffer::Append(const QByteArray& piece) {
-    if (piece.size() >= kMaxKept) {
-        m_dropped = m_dropped || !m_text.isEmpty() || piece.size() > kMaxKept;
-        m_text = piece.right(kMaxKept);
+    if (piece.size() >= m_maxKept) {
+        m_dropped = m_dropped || !m_text.isEmpty() || piece.size() > m_maxKept;
+        m_text = piece.right(m_maxKept);
         return;
     }
-    if (m_text.size() + piece.size() > 2 * kMaxKept) {
-        m_text.remove(0, m_text.size() - kMaxKept);
+    if (m_text.size() + piece.size() > 2 * m_maxKept) {
+        m_text.remove(0, m_text.size() - m_maxKept);
         m_dropped = true;
     }
     m_text += piece;
 }
 
 QByteArray TReceiveBuffer::Text() const {
-    const bool cut = m_dropped || m_text.size() > kMaxKept;
-    QByteArray text = m_text.size() > kMaxKept ? m_text.right(kMaxKept) : m_text;
+    const bool cut = m_dropped || m_text.size() > m_maxKept;
+    QByteArray text = m_text.size() > m_maxKept ? m_text.right(m_maxKept) : m_text;
     if (cut) {
         qsizetype start = 0;
         // A UTF-8 sequence has at most three continuation bytes.
