@@ -2,7 +2,6 @@
 
 #include "base/guard.h"
 #include "base/text.h"
-#include "controls/field_style.h"
 #include "controls/open_dialog.h"
 
 #include <QFileInfo>
@@ -89,7 +88,6 @@ TQtApplication::TQtApplication(int& argc, char** argv) : QApplication(argc, argv
     // every such paint. Nothing else of this program runs there, so a worker
     // ends as soon as the work runs out.
     QThreadPool::globalInstance()->setExpiryTimeout(0);
-    setStyle(new TFieldStyle);
 }
 
 bool TQtApplication::notify(QObject* receiver, QEvent* event) {

@@ -2,8 +2,10 @@
 
 #include "controls/edit.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPixmapCache>
+#include <QPointer>
 #include <QStyleOptionFrame>
 
 namespace {
@@ -27,6 +29,15 @@ QString PanelKey(const QStyleOptionFrame& frame, qreal ratio) {
 } // namespace
 
 TFieldStyle::TFieldStyle() : QProxyStyle() {}
+
+TFieldStyle* TFieldStyle::Shared() {
+    static QPointer<TFieldStyle> shared;
+    if (!shared) {
+        shared = new TFieldStyle;
+        shared->setParent(QCoreApplication::instance());
+    }
+    return shared;
+}
 
 void TFieldStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
                                 QPainter* painter, const QWidget* widget) const {
