@@ -6,6 +6,7 @@
 #include "connection/client_socket.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
+#include "controls/field_style.h"
 #include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/menu.h"
@@ -210,6 +211,8 @@ void TForm1::BuildSlots() {
         const int top = ResultTop(slot);
         *d.label = MakeLabel(m_client, d.labelLeft, d.labelTop, d.caption, FontWB());
         *d.result = MakeEdit(m_client, QRect(304, top, 450, 24), FontL());
+        // Every reply redraws two of these wide fields.
+        (*d.result)->setStyle(TFieldStyle::Shared());
         (*d.result)->setAccessibleName((*d.label)->ShownText());
         if (d.memo) {
             *d.memo = MakeMemo(m_client, QRect(664, top, 40, slot == 1 ? 17 : 18), d.command);

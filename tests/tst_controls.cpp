@@ -1,6 +1,7 @@
 #include "base/exceptions.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
+#include "controls/field_style.h"
 #include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/panel.h"
@@ -12,8 +13,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 class TestControls : public QObject {
     Q_OBJECT
@@ -30,6 +34,8 @@ private slots:
     void labelAutoSizeKeepsItsEdge();
     void editKeepsBytes();
     void memoLines();
+    void fieldStyleDrawsAsTheBaseStyle_data();
+    void fieldStyleDrawsAsTheBaseStyle();
     void imageLeavesOutItsKeyColour_data();
     void imageLeavesOutItsKeyColour();
     void enablingAnEnabledTimerDoesNotRestartIt();
@@ -103,6 +109,44 @@ void TestControls::memoLines() {
     QCOMPARE(memo.Line(3).size(), 4096);
     memo.Clear();
     QCOMPARE(memo.LineCount(), 0);
+}
+
+namespace {
+QImage Drawn(QWidget& widget) {
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::darkCyan);
+    widget.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+} // namespace
+
+void TestControls::fieldStyleDrawsAsTheBaseStyle_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("result field") << QSize(450, 24) << true;
+    QTest::newRow("narrow, disabled") << QSize(60, 21) << false;
+}
+
+// A field drawn from the kept pictures looks exactly as the base style draws
+// it, also when its colour changes back and forth.
+void TestControls::fieldStyleDrawsAsTheBaseStyle() {
+    QFETCH(QSize, size);
+    QFETCH(bool, enabled);
+    TFieldStyle fieldStyle;
+    const std::unique_ptr<QStyle> baseStyle(QStyleFactory::create(fieldStyle.baseStyle()->name()));
+    TEdit cached(nullptr), reference(nullptr);
+    cached.setStyle(&fieldStyle);
+    reference.setStyle(baseStyle.get());
+    for (TEdit* edit : {&cached, &reference}) {
+        edit->resize(size);
+        edit->setEnabled(enabled);
+        edit->SetText("reply=ok]");
+    }
+    for (TColor color : {TColor::clWindow, TColor::clMenu, TColor::clWindow, TColor::clMenu}) {
+        cached.SetColor(color);
+        reference.SetColor(color);
+        QCOMPARE(Drawn(cached), Drawn(reference));
+    }
 }
 
 void TestControls::imageLeavesOutItsKeyColour_data() {
