@@ -73,15 +73,6 @@ int Run(const TRunOptions& options, int quitSignals) {
 
 } // namespace
 
-int QuitSignalDescriptor() {
-    sigset_t quitSet;
-    sigemptyset(&quitSet);
-    sigaddset(&quitSet, SIGINT);
-    sigaddset(&quitSet, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &quitSet, nullptr);
-    return signalfd(-1, &quitSet, SFD_CLOEXEC | SFD_NONBLOCK);
-}
-
 int RunHeadless(const QStringList& arguments, const char* version, int quitSignals) {
     const TCommandLine line = ParseCommandLine(arguments);
     switch (line.action) {

@@ -1,3 +1,4 @@
+#include "base/quit_signals.h"
 #include "runner/headless.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+#include "base/quit_signals.h"
 #include "controller_sim.h"
 
 #include <QCommandLineParser>
@@ -132,18 +133,6 @@ Settings ParseArguments(const QCoreApplication& app) {
     behaviour.bracketBurst = int(NumberOption(parser, bracketBurst, 0, kMaxReplyBytes));
     behaviour.longReply = int(NumberOption(parser, longReply, 0, kMaxReplyBytes / 3));
     return settings;
-}
-
-// SIGTERM and SIGINT are blocked and read from a signalfd, so quitting happens
-// on the event loop and not inside an asynchronous handler. Called before any
-// thread starts, so every thread inherits the mask.
-int QuitSignalDescriptor() {
-    sigset_t quitSet;
-    sigemptyset(&quitSet);
-    sigaddset(&quitSet, SIGTERM);
-    sigaddset(&quitSet, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &quitSet, nullptr);
-    return signalfd(-1, &quitSet, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
 QString Endpoint(const QHostAddress& address, quint16 port) {
