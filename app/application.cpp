@@ -83,6 +83,9 @@ QString ApplicationTitle(const QString& executablePath) {
 }
 
 TQtApplication::TQtApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The application object first: it registers the pictures and makes the
+    // error box the guard's sink before any window is built.
+    Application();
     // The raster engine spreads larger fills (the buttons' bevels) over the
     // global pool; left at its default its threads idle on for 30 s after
     // every such paint. Nothing else of this program runs there, so a worker
