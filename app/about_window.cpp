@@ -89,7 +89,11 @@ TFormAbout::TFormAbout(QWidget* owner)
     setAutoFillBackground(true);
     move(kDesignedPosition);
     resize(kDesignedClientSize);
+}
 
+void TFormAbout::BuildControls() {
+    if (ButtonOK)
+        return;
     // Created in the designed drawing order: the picture first.
     Image2 = new TImage(this);
     Image2->setGeometry(0, 0, 313, 209);
@@ -114,6 +118,12 @@ TFormAbout::TFormAbout(QWidget* owner)
     // The only focusable control: it has the focus whenever the window is
     // activated.
     ButtonOK->setFocus();
+}
+
+void TFormAbout::setVisible(bool visible) {
+    if (visible)
+        BuildControls();
+    QWidget::setVisible(visible);
 }
 
 void TFormAbout::ShowAndActivate() {

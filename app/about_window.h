@@ -11,7 +11,8 @@ class TLabel;
 // The About window: picture, title, release, build stamp, notice and the
 // maker's address, with an OK button that puts it away. A separate top-level
 // window owned by the main window; created hidden at start-up and never
-// destroyed before exit. Every close request (OK, close box, window menu,
+// destroyed before exit. Its controls, and with them its fonts and picture,
+// are built when it is first shown, so start-up pays nothing for them. Every close request (OK, close box, window menu,
 // keystroke) only hides it, so it keeps its place and size for the next
 // showing. It can be resized; the controls keep their places relative to the
 // top left.
@@ -27,6 +28,10 @@ public:
     void ShowAndActivate();
 
     void ButtonOKClick(QObject* Sender);
+
+    // Builds the controls below unless they exist; showing the window does it.
+    void BuildControls();
+    void setVisible(bool visible) override;
 
     TImage* Image2 = nullptr;
     TLabel* Label3 = nullptr; // title

@@ -34,3 +34,12 @@ cmp -s "$icon" "$source/resources/icon.png" || fail "installed icon is not the a
 runner=$prefix/bin/zyl-test-run
 [ -x "$runner" ] || fail "no zyl-test-run at $runner"
 "$runner" --version | grep -q "^zyl-test-run [0-9]" || fail "installed zyl-test-run does not run"
+
+# Everything the programs link lives in the system's library folders. A
+# search path would only add lookups at every start, and an empty entry in it
+# would load libraries from whatever folder the operator starts them in.
+for program in "$build/zyl-test-tool" "$build/zyl-test-run" "$prefix"/bin/*; do
+    if readelf -d "$program" | grep -q -E '\((RPATH|RUNPATH)\)'; then
+        fail "$program carries a library search path: $(readelf -d "$program" | grep PATH)"
+    fi
+done

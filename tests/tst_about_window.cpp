@@ -87,6 +87,10 @@ void TestAboutWindow::designedWindow() {
     QCOMPARE(about.windowTitle(), QStringLiteral("About"));
     QCOMPARE(about.pos(), QPoint(330, 255));
     QCOMPARE(about.size(), QSize(533, 233));
+    // Start-up builds no control of the hidden window; showing it does.
+    QVERIFY(about.findChildren<QWidget*>().isEmpty());
+    shell.form.About1Click(nullptr);
+    QCOMPARE(about.findChildren<QWidget*>().size(), 7);
     QCOMPARE(about.Image2->geometry(), QRect(0, 0, 313, 209));
     QCOMPARE(about.Image2->Picture().size(), QSize(291, 195));
     QCOMPARE(about.ButtonOK->geometry(), QRect(406, 11, 81, 33));
@@ -123,6 +127,7 @@ void TestAboutWindow::labelEdges() {
     QFETCH(int, pixelSize);
     QFETCH(bool, rightJustified);
     Shell shell;
+    shell.about->BuildControls();
     TLabel* label = Labels(*shell.about).at(index);
     QCOMPARE(label->y(), designed.y());
     QCOMPARE(label->font().pixelSize(), pixelSize);
