@@ -2,12 +2,24 @@
 
 #include "base/text.h"
 
-TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+#include <QPlainTextEdit>
+
+TMemo::TMemo(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void TMemo::MakeEditor() {
+    m_editor = new QPlainTextEdit(this);
+    m_editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_editor->setGeometry(rect());
+    setFocusProxy(m_editor);
     // Programmatic changes block this signal, so it reports only typing.
-    connect(this, &QPlainTextEdit::textChanged, this, [this] { Store(TextBytes(toPlainText())); });
+    connect(m_editor, &QPlainTextEdit::textChanged, this,
+            [this] { Store(TextBytes(m_editor->toPlainText())); });
+    m_displayStale = true;
+    m_editor->show();
 }
 
 void TMemo::Store(const QByteArray& text) {
@@ -20,7 +32,7 @@ void TMemo::Store(const QByteArray& text) {
 void TMemo::SetText(const QByteArray& text) {
     Store(text);
     m_displayStale = true;
-    if (isVisible())
+    if (m_editor && isVisible())
         SyncDisplay();
 }
 
@@ -40,13 +52,21 @@ QByteArray TMemo::Line(qsizetype index) const {
 }
 
 void TMemo::showEvent(QShowEvent* event) {
+    if (!m_editor)
+        MakeEditor();
     if (m_displayStale)
         SyncDisplay();
-    QPlainTextEdit::showEvent(event);
+    QWidget::showEvent(event);
+}
+
+void TMemo::resizeEvent(QResizeEvent* event) {
+    if (m_editor)
+        m_editor->setGeometry(rect());
+    QWidget::resizeEvent(event);
 }
 
 void TMemo::SyncDisplay() {
-    const QSignalBlocker blocker(this);
-    setPlainText(DisplayText(m_text));
+    const QSignalBlocker blocker(m_editor);
+    m_editor->setPlainText(DisplayText(m_text));
     m_displayStale = false;
 }

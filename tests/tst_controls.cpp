@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyleFactory>
@@ -109,6 +110,21 @@ void TestControls::memoLines() {
     QCOMPARE(memo.Line(3).size(), 4096);
     memo.Clear();
     QCOMPARE(memo.LineCount(), 0);
+
+    // The editor comes with the first showing and keeps up with the text
+    // both ways.
+    memo.SetLines({"one", "two"});
+    QVERIFY(!memo.findChild<QPlainTextEdit*>());
+    memo.show();
+    auto* editor = memo.findChild<QPlainTextEdit*>();
+    QVERIFY(editor && editor->isVisible());
+    QCOMPARE(editor->toPlainText(), QStringLiteral("one\ntwo\n"));
+    memo.SetText("three");
+    QCOMPARE(editor->toPlainText(), QStringLiteral("three"));
+    editor->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor, "!");
+    QCOMPARE(memo.Text(), QByteArray("three!"));
+    QCOMPARE(editor->geometry(), memo.rect());
 }
 
 namespace {
