@@ -12,10 +12,10 @@ class TLabel;
 // maker's address, with an OK button that puts it away. A separate top-level
 // window owned by the main window; created hidden at start-up and never
 // destroyed before exit. Its controls, and with them its fonts and picture,
-// are built when it is first shown, so start-up pays nothing for them. Every close request (OK,
-// close box, window menu, keystroke) only hides it, so it keeps its place and size for the next
-// showing. It can be resized; the controls keep their places relative to the
-// top left.
+// are built when it is first shown, so start-up pays nothing for them. Every
+// close request (OK, close box, window menu, keystroke) only hides it, so it
+// keeps its place and size for the next showing. It can be resized; the
+// controls keep their places relative to the top left.
 class TFormAbout : public QWidget {
     Q_OBJECT
 public:

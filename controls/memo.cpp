@@ -18,7 +18,6 @@ void TMemo::MakeEditor() {
     // Programmatic changes block this signal, so it reports only typing.
     connect(m_editor, &QPlainTextEdit::textChanged, this,
             [this] { Store(TextBytes(m_editor->toPlainText())); });
-    m_displayStale = true;
     m_editor->show();
 }
 
