@@ -1,7 +1,7 @@
 #pragma once
 
 #include "connection/client_socket.h"
-#include "sequencing/test_cycle.h"
+#include "sequencing/cycle_rules.h"
 
 #include <QMainWindow>
 #include <array>
@@ -103,7 +103,7 @@ public:
                             int& ErrorCode);
 
     // The cycle's rules and state; TestStep and ReceiveBuffer are its own.
-    TTestCycle Cycle;
+    TCycleRules Cycle;
     int32_t& TestStep = Cycle.TestStep;
     TReceiveBuffer& ReceiveBuffer = Cycle.ReceiveBuffer;
 
@@ -185,7 +185,7 @@ private:
     bool TestRunning() const;
     // Shows a complete reply in its slot's field, shaded; the other fields
     // return to the window colour.
-    void ShowCompletedReply(const TTestCycle::TReply& reply);
+    void ShowCompletedReply(const TCycleRules::TReply& reply);
 
     // Status message: the prefix and the address field's text, to the status
     // bar's simple text and the status label.

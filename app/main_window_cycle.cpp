@@ -1,6 +1,6 @@
 // The test cycle on the main window: the timers, the socket and the result
 // fields. What to send, when a reply is complete and which step follows are
-// TTestCycle's rules; the Start Test caption is the running flag.
+// TCycleRules's rules; the Start Test caption is the running flag.
 #include "app/main_window.h"
 
 #include "connection/client_socket.h"
@@ -35,10 +35,10 @@ void TForm1::Timer1Timer(QObject*) {
     TimerWatchDog->SetEnabled(false);
     if (TestRunning())
         TimerWatchDog->SetEnabled(true);
-    const TTestCycle::TSend send = Cycle.SendTick();
-    if (send.action == TTestCycle::TSendAction::Send)
+    const TCycleRules::TSend send = Cycle.SendTick();
+    if (send.action == TCycleRules::TSendAction::Send)
         ClientSocket1->WinSocket()->SendString(send.command);
-    else if (send.action == TTestCycle::TSendAction::Skip && TestRunning())
+    else if (send.action == TCycleRules::TSendAction::Skip && TestRunning())
         Timer1->SetEnabled(true);
 }
 
@@ -47,7 +47,7 @@ void TForm1::TimerWatchDogTimer(QObject*) {
 }
 
 void TForm1::ClientSocket1Read(QObject*, TCustomWinSocket* Socket) {
-    const TTestCycle::TReply reply = Cycle.Received(Socket->ReceiveString());
+    const TCycleRules::TReply reply = Cycle.Received(Socket->ReceiveString());
     if (!reply.complete)
         return;
     ShowCompletedReply(reply);
@@ -55,7 +55,7 @@ void TForm1::ClientSocket1Read(QObject*, TCustomWinSocket* Socket) {
         Timer1->SetEnabled(true);
 }
 
-void TForm1::ShowCompletedReply(const TTestCycle::TReply& reply) {
+void TForm1::ShowCompletedReply(const TCycleRules::TReply& reply) {
     for (int s = 1; s <= kSlotCount; ++s)
         Slot(s).Result->SetColor(TColor::clWindow);
     if (reply.slot == 0)

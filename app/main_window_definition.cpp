@@ -7,7 +7,7 @@
 #include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/open_dialog.h"
-#include "sequencing/test_definition.h"
+#include "sequencing/definition_file.h"
 
 void TForm1::FillLineStore(const QString& fileName) {
     Memo1->SetText(ReadDefinitionFile(fileName));

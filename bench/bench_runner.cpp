@@ -6,7 +6,7 @@
 //    QCoreApplication program that connects and sends.
 // Medians of several runs. Usage: bench_runner [runs]   (default 11)
 #include "bench/bench_support.h"
-#include "sequencing/test_cycle.h"
+#include "sequencing/cycle_rules.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "base/exceptions.h"
 #include "base/guard.h"
 #include "base/text.h"
-#include "runner/test_run.h"
+#include "runner/controller_run.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -50,7 +50,7 @@ int Run(const TRunOptions& options, int quitSignals) {
         return kRunUsage;
     }
 
-    TTestRun run(*definition, options, stdout);
+    TControllerRun run(*definition, options, stdout);
     if (const std::optional<int> refused = run.Start()) {
         if (junit.isOpen())
             junit.remove();

@@ -1,7 +1,7 @@
 #include "runner/run_definition.h"
 
 #include "base/text.h"
-#include "sequencing/test_definition.h"
+#include "sequencing/definition_file.h"
 
 #include <algorithm>
 

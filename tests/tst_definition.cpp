@@ -1,5 +1,5 @@
 #include "base/exceptions.h"
-#include "sequencing/test_definition.h"
+#include "sequencing/definition_file.h"
 #include "test_support.h"
 
 #include <QRandomGenerator>

@@ -3,7 +3,7 @@
 // address, the port or a slot, and split into label and value.
 #include "base/text.h"
 #include "fuzz_check.h"
-#include "sequencing/test_definition.h"
+#include "sequencing/definition_file.h"
 
 #include <QByteArray>
 #include <QString>

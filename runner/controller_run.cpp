@@ -1,4 +1,4 @@
-#include "runner/test_run.h"
+#include "runner/controller_run.h"
 
 #include "base/convert.h"
 #include "base/exceptions.h"
@@ -24,17 +24,17 @@ QByteArray SecondsText(int ms) {
 
 } // namespace
 
-TTestRun::TTestRun(TRunDefinition definition, const TRunOptions& options, FILE* out)
+TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options, FILE* out)
     : m_definition(std::move(definition)), m_options(options),
       m_socket(std::make_unique<TClientSocket>(nullptr)),
       m_output(out, options.json, LabelWidth(m_definition)), m_lastReplies(kSlotCount + 1) {
     m_cycle.CommandOf = [this](int slot) { return m_definition.Item(slot).command; };
     m_cycle.ItemCount = [this] { return m_definition.itemCount; };
 
-    m_socket->OnConnect = TSocketNotifyEvent(this, &TTestRun::SocketConnect);
-    m_socket->OnDisconnect = TSocketNotifyEvent(this, &TTestRun::SocketDisconnect);
-    m_socket->OnError = TSocketErrorEvent(this, &TTestRun::SocketError);
-    m_socket->OnRead = TSocketNotifyEvent(this, &TTestRun::SocketRead);
+    m_socket->OnConnect = TSocketNotifyEvent(this, &TControllerRun::SocketConnect);
+    m_socket->OnDisconnect = TSocketNotifyEvent(this, &TControllerRun::SocketDisconnect);
+    m_socket->OnError = TSocketErrorEvent(this, &TControllerRun::SocketError);
+    m_socket->OnRead = TSocketNotifyEvent(this, &TControllerRun::SocketRead);
 
     m_sendTimer.setSingleShot(true);
     m_sendTimer.setInterval(kSendDelayMs);
@@ -45,31 +45,31 @@ TTestRun::TTestRun(TRunDefinition definition, const TRunOptions& options, FILE* 
     m_duration.setInterval(m_options.durationMs);
     for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp, &m_duration})
         timer->setTimerType(Qt::PreciseTimer);
-    OnTimeout(m_sendTimer, &TTestRun::SendTick);
-    OnTimeout(m_watchdog, &TTestRun::WatchdogTick);
-    OnTimeout(m_giveUp, &TTestRun::GiveUp);
-    OnTimeout(m_duration, &TTestRun::DurationEnded);
+    OnTimeout(m_sendTimer, &TControllerRun::SendTick);
+    OnTimeout(m_watchdog, &TControllerRun::WatchdogTick);
+    OnTimeout(m_giveUp, &TControllerRun::GiveUp);
+    OnTimeout(m_duration, &TControllerRun::DurationEnded);
 
     // Errors raised inside socket notifications and timer ticks end the run.
     SetErrorSink(
         [this](const QByteArray& message) { Finish(kRunConnection, ErrorDisplayText(message)); });
 }
 
-TTestRun::~TTestRun() {
+TControllerRun::~TControllerRun() {
     SetErrorSink(nullptr);
 }
 
-void TTestRun::OnTimeout(QTimer& timer, void (TTestRun::*handler)()) {
+void TControllerRun::OnTimeout(QTimer& timer, void (TControllerRun::*handler)()) {
     connect(&timer, &QTimer::timeout, this,
             [this, handler] { Guarded([&] { (this->*handler)(); }); });
 }
 
-void TTestRun::Enable(QTimer& timer) {
+void TControllerRun::Enable(QTimer& timer) {
     if (!timer.isActive())
         timer.start();
 }
 
-std::optional<int> TTestRun::Start() {
+std::optional<int> TControllerRun::Start() {
     m_started = QDateTime::currentDateTimeUtc();
     m_clock.start();
     try {
@@ -90,23 +90,23 @@ std::optional<int> TTestRun::Start() {
     return std::nullopt;
 }
 
-void TTestRun::Interrupt() {
+void TControllerRun::Interrupt() {
     Finish(kRunInterrupted);
 }
 
-void TTestRun::SocketConnect(QObject*, TCustomWinSocket*) {
+void TControllerRun::SocketConnect(QObject*, TCustomWinSocket*) {
     m_everConnected = true;
     // As Start Test does: the first command goes out one send delay later.
     Enable(m_sendTimer);
 }
 
-void TTestRun::SocketDisconnect(QObject*, TCustomWinSocket*) {
+void TControllerRun::SocketDisconnect(QObject*, TCustomWinSocket*) {
     // A refused address closes the attempt inside Start, which reports it.
     if (!m_finishing && !m_starting)
         Finish(kRunConnection, "Disconnected from " + m_definition.address);
 }
 
-void TTestRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent kind, int&) {
+void TControllerRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent kind, int&) {
     m_addressRefused = m_starting && kind == erLookup;
     // The code stays: the component goes on to raise its error, which the
     // sink prints and which ends the run.
@@ -114,18 +114,18 @@ void TTestRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent kind, int&) 
         WriteLine(stderr, "Error communicating with " + m_definition.address);
 }
 
-void TTestRun::SendTick() {
+void TControllerRun::SendTick() {
     // Off then on: a fresh full watchdog interval from this send.
     m_watchdog.stop();
     m_watchdog.start();
-    const TTestCycle::TSend send = m_cycle.SendTick();
-    if (send.action == TTestCycle::TSendAction::Skip) {
+    const TCycleRules::TSend send = m_cycle.SendTick();
+    if (send.action == TCycleRules::TSendAction::Skip) {
         StepAdvanced();
         if (!m_finishing)
             Enable(m_sendTimer);
         return;
     }
-    if (send.action != TTestCycle::TSendAction::Send)
+    if (send.action != TCycleRules::TSendAction::Send)
         return;
     if (m_awaitingReply && send.slot == m_sentSlot) {
         ++m_resends;
@@ -139,12 +139,12 @@ void TTestRun::SendTick() {
     m_socket->WinSocket()->SendString(send.command);
 }
 
-void TTestRun::WatchdogTick() {
+void TControllerRun::WatchdogTick() {
     Enable(m_sendTimer);
 }
 
-void TTestRun::SocketRead(QObject*, TCustomWinSocket* socket) {
-    const TTestCycle::TReply reply = m_cycle.Received(socket->ReceiveString());
+void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
+    const TCycleRules::TReply reply = m_cycle.Received(socket->ReceiveString());
     if (!reply.complete || m_finishing)
         return;
     m_giveUp.start();
@@ -154,7 +154,7 @@ void TTestRun::SocketRead(QObject*, TCustomWinSocket* socket) {
         Enable(m_sendTimer);
 }
 
-void TTestRun::RecordReply(const TTestCycle::TReply& reply) {
+void TControllerRun::RecordReply(const TCycleRules::TReply& reply) {
     const TRunItem item = m_definition.Item(reply.slot);
     TReplyRecord record{QDateTime::currentDateTimeUtc(),
                         m_passes + 1,
@@ -171,7 +171,7 @@ void TTestRun::RecordReply(const TTestCycle::TReply& reply) {
     m_lastReplies[size_t(reply.slot)] = std::move(record);
 }
 
-void TTestRun::StepAdvanced() {
+void TControllerRun::StepAdvanced() {
     if (m_cycle.TestStep != 1)
         return;
     ++m_passes;
@@ -179,7 +179,7 @@ void TTestRun::StepAdvanced() {
         Finish(kRunCompleted);
 }
 
-void TTestRun::GiveUp() {
+void TControllerRun::GiveUp() {
     if (!m_everConnected) {
         Finish(kRunConnection, ErrorDisplayText("Could not connect to " + m_definition.address +
                                                 " within " + SecondsText(m_options.timeoutMs)));
@@ -192,11 +192,11 @@ void TTestRun::GiveUp() {
                             EscapedText(item.label, true).toUtf8() + ")"));
 }
 
-void TTestRun::DurationEnded() {
+void TControllerRun::DurationEnded() {
     Finish(kRunCompleted);
 }
 
-void TTestRun::Finish(int status, const QByteArray& message) {
+void TControllerRun::Finish(int status, const QByteArray& message) {
     if (m_finishing)
         return;
     m_finishing = true;
@@ -211,7 +211,7 @@ void TTestRun::Finish(int status, const QByteArray& message) {
     QTimer::singleShot(0, this, [this] { Guarded([this] { Conclude(); }); });
 }
 
-void TTestRun::Conclude() {
+void TControllerRun::Conclude() {
     m_socket->SetActive(false);
     m_socket.reset();
     m_output.Summary(
@@ -220,7 +220,7 @@ void TTestRun::Conclude() {
         Finished(m_status);
 }
 
-QList<TCaseResult> TTestRun::CaseResults() const {
+QList<TCaseResult> TControllerRun::CaseResults() const {
     using TKind = TCaseResult::TKind;
     QList<TCaseResult> cases;
     const bool stuck = m_status == kRunNoReply || m_status == kRunConnection;

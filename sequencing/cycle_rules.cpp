@@ -1,8 +1,8 @@
-#include "sequencing/test_cycle.h"
+#include "sequencing/cycle_rules.h"
 
 #include <algorithm>
 
-TTestCycle::TSend TTestCycle::SendTick() {
+TCycleRules::TSend TCycleRules::SendTick() {
     ReceiveBuffer.Clear();
     if (TestStep < 1 || TestStep > kSlotCount)
         return {};
@@ -17,7 +17,7 @@ TTestCycle::TSend TTestCycle::SendTick() {
     return {TSendAction::Send, slot, std::move(command)};
 }
 
-TTestCycle::TReply TTestCycle::Received(const QByteArray& piece) {
+TCycleRules::TReply TCycleRules::Received(const QByteArray& piece) {
     // Nothing new must not complete the reply already taken a second time.
     if (piece.isEmpty())
         return {};
@@ -30,7 +30,7 @@ TTestCycle::TReply TTestCycle::Received(const QByteArray& piece) {
     return reply;
 }
 
-void TTestCycle::Advance() {
+void TCycleRules::Advance() {
     ++TestStep;
     if (std::min<qsizetype>(ItemCount(), kSlotCount) < TestStep)
         TestStep = 1;

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "sequencing/definition_file.h"
 #include "sequencing/receive_buffer.h"
-#include "sequencing/test_definition.h"
 
 #include <QByteArray>
 
@@ -23,7 +23,7 @@ inline constexpr int kWatchdogMs = 1000;
 //                   the send timer at once when the command was passed over;
 //   data received:  Received() with the bytes taken from the connection, and
 //                   re-arms the send timer when it reports a complete reply.
-class TTestCycle {
+class TCycleRules {
 public:
     // Where the items come from. Both are read at every step, so a definition
     // loaded while the test runs takes effect from the next step on.

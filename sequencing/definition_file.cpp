@@ -1,4 +1,4 @@
-#include "sequencing/test_definition.h"
+#include "sequencing/definition_file.h"
 
 #include "base/exceptions.h"
 #include "base/text.h"

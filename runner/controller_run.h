@@ -4,7 +4,7 @@
 #include "runner/run_definition.h"
 #include "runner/run_options.h"
 #include "runner/run_report.h"
-#include "sequencing/test_cycle.h"
+#include "sequencing/cycle_rules.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -29,10 +29,10 @@ enum TRunStatus : int {
 // test cycle with a send timer and a watchdog exactly as the window does, and
 // reports every reply. While it exists, errors that reach the handler guard
 // end the run (status 1) after being printed to standard error.
-class TTestRun : public QObject {
+class TControllerRun : public QObject {
 public:
-    TTestRun(TRunDefinition definition, const TRunOptions& options, FILE* out);
-    ~TTestRun() override;
+    TControllerRun(TRunDefinition definition, const TRunOptions& options, FILE* out);
+    ~TControllerRun() override;
 
     // Starts the connection attempt. When the port or address is refused at
     // once, prints the error and gives the exit status; nothing runs then.
@@ -60,11 +60,11 @@ private:
     void DurationEnded();
 
     // Runs a timer's handler inside the guard.
-    void OnTimeout(QTimer& timer, void (TTestRun::*handler)());
+    void OnTimeout(QTimer& timer, void (TControllerRun::*handler)());
     // Enabling an enabled timer keeps its running interval, as the window's
     // timers do.
     static void Enable(QTimer& timer);
-    void RecordReply(const TTestCycle::TReply& reply);
+    void RecordReply(const TCycleRules::TReply& reply);
     // After the step moved on: counts a completed pass when it wrapped.
     void StepAdvanced();
     // Ends the run once: stops the timers, prints message (if any) as a line
@@ -74,7 +74,7 @@ private:
 
     const TRunDefinition m_definition;
     const TRunOptions m_options;
-    TTestCycle m_cycle;
+    TCycleRules m_cycle;
     std::unique_ptr<TClientSocket> m_socket;
     QTimer m_sendTimer;
     QTimer m_watchdog;

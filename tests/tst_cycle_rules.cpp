@@ -1,5 +1,5 @@
+#include "sequencing/cycle_rules.h"
 #include "sequencing/receive_buffer.h"
-#include "sequencing/test_cycle.h"
 
 #include <QTest>
 
@@ -22,18 +22,18 @@ struct Rules {
     // One send tick followed, when something was sent, by a complete reply.
     // The slot sent, negative for a slot passed over, 0 for nothing at all.
     int Turn() {
-        const TTestCycle::TSend send = cycle.SendTick();
-        if (send.action == TTestCycle::TSendAction::Skip)
+        const TCycleRules::TSend send = cycle.SendTick();
+        if (send.action == TCycleRules::TSendAction::Skip)
             return -send.slot;
-        if (send.action == TTestCycle::TSendAction::None)
+        if (send.action == TCycleRules::TSendAction::None)
             return 0;
-        const TTestCycle::TReply reply = cycle.Received("ok]");
+        const TCycleRules::TReply reply = cycle.Received("ok]");
         return reply.complete && reply.slot == send.slot ? send.slot : 100 + send.slot;
     }
 
     qsizetype items;
     QList<QByteArray> commands;
-    TTestCycle cycle;
+    TCycleRules cycle;
 };
 
 QByteArray Euros(int count) {
@@ -50,7 +50,7 @@ bool IsValidUtf8(const QByteArray& text) {
 
 } // namespace
 
-class TestTestCycleRules : public QObject {
+class TestCycleRules : public QObject {
     Q_OBJECT
 
 private slots:
@@ -67,7 +67,7 @@ private slots:
     void cutReplyStartsOnACharacterBoundary();
 };
 
-void TestTestCycleRules::stepsAndWrap_data() {
+void TestCycleRules::stepsAndWrap_data() {
     QTest::addColumn<qsizetype>("items");
     QTest::addColumn<int>("firstStep");
     QTest::addColumn<QList<int>>("sent");
@@ -79,7 +79,7 @@ void TestTestCycleRules::stepsAndWrap_data() {
     QTest::newRow("beyond a shorter definition") << qsizetype(2) << 5 << QList<int>{5, 1, 2, 1};
 }
 
-void TestTestCycleRules::stepsAndWrap() {
+void TestCycleRules::stepsAndWrap() {
     QFETCH(qsizetype, items);
     QFETCH(int, firstStep);
     QFETCH(QList<int>, sent);
@@ -91,7 +91,7 @@ void TestTestCycleRules::stepsAndWrap() {
     QCOMPARE(turns, sent);
 }
 
-void TestTestCycleRules::emptyCommandsArePassedOver_data() {
+void TestCycleRules::emptyCommandsArePassedOver_data() {
     QTest::addColumn<QList<QByteArray>>("commands");
     QTest::addColumn<QList<int>>("turns");
     QTest::newRow("one empty") << QList<QByteArray>{"[a]", "", "[c]"} << QList<int>{1, -2, 3, 1};
@@ -99,14 +99,14 @@ void TestTestCycleRules::emptyCommandsArePassedOver_data() {
     QTest::newRow("all empty") << QList<QByteArray>{"", "", ""} << QList<int>{-1, -2, -3, -1};
 }
 
-void TestTestCycleRules::emptyCommandsArePassedOver() {
+void TestCycleRules::emptyCommandsArePassedOver() {
     QFETCH(QList<QByteArray>, commands);
     QFETCH(QList<int>, turns);
     Rules rules(commands.size(), commands);
     for (int expected : turns) {
         if (expected > 0) {
-            const TTestCycle::TSend send = rules.cycle.SendTick();
-            QCOMPARE(send.action, TTestCycle::TSendAction::Send);
+            const TCycleRules::TSend send = rules.cycle.SendTick();
+            QCOMPARE(send.action, TCycleRules::TSendAction::Send);
             QCOMPARE(send.command, commands[expected - 1]);
             QVERIFY(rules.cycle.Received("ok]").complete);
         } else {
@@ -115,7 +115,7 @@ void TestTestCycleRules::emptyCommandsArePassedOver() {
     }
 }
 
-void TestTestCycleRules::replyCompletion_data() {
+void TestCycleRules::replyCompletion_data() {
     QTest::addColumn<QList<QByteArray>>("pieces");
     // Per piece: the reply it completes, or nothing.
     QTest::addColumn<QList<QByteArray>>("replies");
@@ -131,14 +131,14 @@ void TestTestCycleRules::replyCompletion_data() {
     QTest::newRow("second reply before the next send") << L{"r1]", "r2]"} << L{"r1]", "r1]r2]"};
 }
 
-void TestTestCycleRules::replyCompletion() {
+void TestCycleRules::replyCompletion() {
     QFETCH(QList<QByteArray>, pieces);
     QFETCH(QList<QByteArray>, replies);
     Rules rules(5);
     QCOMPARE(rules.cycle.SendTick().slot, 1);
     int step = 1;
     for (qsizetype i = 0; i < pieces.size(); ++i) {
-        const TTestCycle::TReply reply = rules.cycle.Received(pieces[i]);
+        const TCycleRules::TReply reply = rules.cycle.Received(pieces[i]);
         QCOMPARE(reply.complete, !replies[i].isEmpty());
         QCOMPARE(reply.text, replies[i]);
         if (reply.complete)
@@ -148,7 +148,7 @@ void TestTestCycleRules::replyCompletion() {
     QCOMPARE(rules.cycle.SendTick().slot, step);
 }
 
-void TestTestCycleRules::sendTickStartsANewReply() {
+void TestCycleRules::sendTickStartsANewReply() {
     Rules rules(5);
     rules.cycle.SendTick();
     QVERIFY(!rules.cycle.Received("half a repl").complete);
@@ -157,20 +157,20 @@ void TestTestCycleRules::sendTickStartsANewReply() {
     QCOMPARE(rules.cycle.Received("y]").text, QByteArray("y]"));
 }
 
-void TestTestCycleRules::stepOutsideTheSlots() {
+void TestCycleRules::stepOutsideTheSlots() {
     Rules rules(23);
     for (int step : {0, -1, kSlotCount + 1}) {
         rules.cycle.TestStep = step;
-        QCOMPARE(rules.cycle.SendTick().action, TTestCycle::TSendAction::None);
+        QCOMPARE(rules.cycle.SendTick().action, TCycleRules::TSendAction::None);
         // Data ending in "]" still completes a reply, shown nowhere.
-        const TTestCycle::TReply reply = rules.cycle.Received("x]");
+        const TCycleRules::TReply reply = rules.cycle.Received("x]");
         QVERIFY(reply.complete);
         QCOMPARE(reply.slot, 0);
     }
     QCOMPARE(rules.cycle.TestStep, 1);
 }
 
-void TestTestCycleRules::receiveBufferIsBounded() {
+void TestCycleRules::receiveBufferIsBounded() {
     TReceiveBuffer buffer;
     buffer.Append(QByteArray(TReceiveBuffer::kMaxKept - 1, 'a'));
     buffer.Append("bc");
@@ -196,21 +196,21 @@ void TestTestCycleRules::receiveBufferIsBounded() {
     QCOMPARE(FieldText(utf8), QByteArray(4095, 'x'));
 }
 
-void TestTestCycleRules::cutReplyStartsOnACharacterBoundary_data() {
+void TestCycleRules::cutReplyStartsOnACharacterBoundary_data() {
     QTest::addColumn<qsizetype>("pieceSize");
     QTest::newRow("one piece") << qsizetype(0);
     // Pieces that cut characters apart.
     QTest::newRow("4096-byte pieces") << qsizetype(4096);
 }
 
-void TestTestCycleRules::cutReplyStartsOnACharacterBoundary() {
+void TestCycleRules::cutReplyStartsOnACharacterBoundary() {
     QFETCH(qsizetype, pieceSize);
     // Three bytes per character: 4 bytes beyond the kept 1 MiB.
     const int count = 349'526;
     const QByteArray sent = Euros(count) + "!]";
     Rules rules(1);
     rules.cycle.SendTick();
-    TTestCycle::TReply reply;
+    TCycleRules::TReply reply;
     const qsizetype step = pieceSize > 0 ? pieceSize : sent.size();
     for (qsizetype at = 0; at < sent.size(); at += step)
         reply = rules.cycle.Received(sent.mid(at, step));
@@ -222,5 +222,5 @@ void TestTestCycleRules::cutReplyStartsOnACharacterBoundary() {
     QVERIFY(IsValidUtf8(FieldText(reply.text)));
 }
 
-QTEST_GUILESS_MAIN(TestTestCycleRules)
-#include "tst_test_cycle_rules.moc"
+QTEST_GUILESS_MAIN(TestCycleRules)
+#include "tst_cycle_rules.moc"

@@ -28,7 +28,7 @@ bool GapsWithin(const LoopbackPeer& peer, qsizetype first, qsizetype last, qint6
 }
 } // namespace
 
-class TestTestCycle : public QObject {
+class TestWindowCycle : public QObject {
     Q_OBJECT
 
 private slots:
@@ -48,7 +48,7 @@ private slots:
     void replyRepaintsOnlyTheFieldsItChanges();
 };
 
-void TestTestCycle::commandsCycleAndWrap() {
+void TestWindowCycle::commandsCycleAndWrap() {
     FormFixture f(5);
     QVERIFY(f.StartTest(7));
     QCOMPARE(f.form.BitBtnStartTest->Caption(), QByteArray("Stop Test"));
@@ -64,7 +64,7 @@ void TestTestCycle::commandsCycleAndWrap() {
         QCOMPARE(f.form.Slot(s).Result->Color(), s == shaded ? TColor::clMenu : TColor::clWindow);
 }
 
-void TestTestCycle::noItemsSendsOnlySlotOne() {
+void TestWindowCycle::noItemsSendsOnlySlotOne() {
     FormFixture f(0);
     QVERIFY(f.Connect());
     f.form.BitBtnStartTest->click();
@@ -75,7 +75,7 @@ void TestTestCycle::noItemsSendsOnlySlotOne() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::silentControllerGetsResends() {
+void TestWindowCycle::silentControllerGetsResends() {
     FormFixture f(3);
     f.Silence();
     QVERIFY(f.StartTest(3));
@@ -86,7 +86,7 @@ void TestTestCycle::silentControllerGetsResends() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::stopSendsNothingMore() {
+void TestWindowCycle::stopSendsNothingMore() {
     FormFixture f(3);
     f.Silence();
     f.ShortenWatchdog(300);
@@ -104,13 +104,13 @@ void TestTestCycle::stopSendsNothingMore() {
     QCOMPARE(f.peer.commands.size(), 1);
 }
 
-void TestTestCycle::disconnectKeepsTestRunningAndResumes_data() {
+void TestWindowCycle::disconnectKeepsTestRunningAndResumes_data() {
     QTest::addColumn<int>("answered");
     QTest::newRow("at step 1") << 0;
     QTest::newRow("at the step reached") << 1;
 }
 
-void TestTestCycle::disconnectKeepsTestRunningAndResumes() {
+void TestWindowCycle::disconnectKeepsTestRunningAndResumes() {
     QFETCH(int, answered);
     FormFixture f(3);
     f.peer.answer = [&f, answered](const QByteArray& command) -> std::optional<QByteArray> {
@@ -133,7 +133,7 @@ void TestTestCycle::disconnectKeepsTestRunningAndResumes() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::peerClosesOrResetsDuringTest() {
+void TestWindowCycle::peerClosesOrResetsDuringTest() {
     FormFixture f(3);
     QVERIFY(f.StartTest(2));
     f.Silence();
@@ -156,7 +156,7 @@ void TestTestCycle::peerClosesOrResetsDuringTest() {
     f.form.BitBtnDisconnect->click();
 }
 
-void TestTestCycle::shorterDefinitionWhileRunning() {
+void TestWindowCycle::shorterDefinitionWhileRunning() {
     FormFixture f(5);
     f.Silence();
     QVERIFY(f.Connect());
@@ -176,7 +176,7 @@ void TestTestCycle::shorterDefinitionWhileRunning() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::wrapsAfterTheLastSlot() {
+void TestWindowCycle::wrapsAfterTheLastSlot() {
     FormFixture f(18, 5); // 25 lines: 23 items, 18 slots
     QVERIFY(f.Connect());
     f.form.TestStep = 18;
@@ -187,7 +187,7 @@ void TestTestCycle::wrapsAfterTheLastSlot() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::floodWithoutTerminator() {
+void TestWindowCycle::floodWithoutTerminator() {
     FormFixture f(2);
     f.Silence();
     QVERIFY(f.StartTest());
@@ -201,7 +201,7 @@ void TestTestCycle::floodWithoutTerminator() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::readWithNothingNewDoesNothing() {
+void TestWindowCycle::readWithNothingNewDoesNothing() {
     FormFixture f(3);
     f.Silence();
     QVERIFY(f.StartTest());
@@ -214,7 +214,7 @@ void TestTestCycle::readWithNothingNewDoesNothing() {
     f.form.BitBtnStartTest->click();
 }
 
-void TestTestCycle::emptyCommandIsPassedOver() {
+void TestWindowCycle::emptyCommandIsPassedOver() {
     FormFixture f;
     const QString blank =
         f.folder.Write(QStringLiteral("blank.tst"), "IP=127.0.0.1\r\nPort=" + f.peer.PortText() +
@@ -254,7 +254,7 @@ struct PaintLog : QObject {
 
 // A reply redraws the field it lands in and the one it takes the shade from;
 // the other fields are told to keep their colour and must not redraw.
-void TestTestCycle::replyRepaintsOnlyTheFieldsItChanges() {
+void TestWindowCycle::replyRepaintsOnlyTheFieldsItChanges() {
     FormFixture f(4);
     f.peer.answer = [](const QByteArray&) { return std::nullopt; };
     f.form.show();
@@ -275,5 +275,5 @@ void TestTestCycle::replyRepaintsOnlyTheFieldsItChanges() {
     f.form.BitBtnStartTest->click();
 }
 
-QTEST_MAIN(TestTestCycle)
-#include "tst_test_cycle.moc"
+QTEST_MAIN(TestWindowCycle)
+#include "tst_window_cycle.moc"
