@@ -102,6 +102,8 @@ public:
                                        .arg(m_id)
                                        .arg(m_socket->peerAddress().toString())
                                        .arg(m_socket->peerPort());
+        if (!m_behaviour.greeting.isEmpty())
+            m_socket->write(m_behaviour.greeting);
         if (m_behaviour.closeOnAccept) {
             End(StepKind::Close);
         } else if (m_behaviour.flood) {

@@ -34,6 +34,7 @@ struct SimBehaviour {
     bool closeOnAccept = false; // orderly close as soon as a connection is accepted
     bool hangOnAccept = false;  // accept, then never read a command nor reply
     int bracketBurst = 0;       // this many "]" after each reply, in the same write
+    QByteArray greeting;        // sent as soon as a connection is accepted
     int longReply = 0;          // this many euro signs (3 bytes each) after each reply's "["
 };
 

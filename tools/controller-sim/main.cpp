@@ -96,11 +96,13 @@ Settings ParseArguments(const QCoreApplication& app) {
         "Pad each reply with this many euro signs (three bytes each in UTF-8) after its \"[\"; "
         "its \"]\" follows in a write of its own.",
         "n", "0");
+    const QCommandLineOption greet(
+        "greet", "Send this text as soon as a connection is accepted, before any command.", "text");
     parser.addOptions(
-        {port,         listen,       delay,      split,        splitGap,         dropEvery,
-         silent,       closeAfter,   resetAfter, flood,        floodBytes,       quiet,
-         stamp,        urgent,       drip,       resetInReply, halfCloseInReply, closeOnAccept,
-         hangOnAccept, bracketBurst, longReply});
+        {greet,         port,         listen,       delay,      split,        splitGap,
+         dropEvery,     silent,       closeAfter,   resetAfter, flood,        floodBytes,
+         quiet,         stamp,        urgent,       drip,       resetInReply, halfCloseInReply,
+         closeOnAccept, hangOnAccept, bracketBurst, longReply});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         UsageError("unexpected argument \"" + parser.positionalArguments().constFirst() + "\"");
@@ -130,6 +132,7 @@ Settings ParseArguments(const QCoreApplication& app) {
     behaviour.halfCloseInReply = int(NumberOption(parser, halfCloseInReply, 0, kMaxCount));
     behaviour.closeOnAccept = parser.isSet(closeOnAccept);
     behaviour.hangOnAccept = parser.isSet(hangOnAccept);
+    behaviour.greeting = parser.value(greet).toUtf8();
     behaviour.bracketBurst = int(NumberOption(parser, bracketBurst, 0, kMaxReplyBytes));
     behaviour.longReply = int(NumberOption(parser, longReply, 0, kMaxReplyBytes / 3));
     return settings;
