@@ -4,7 +4,7 @@
 #include <pthread.h>
 #include <sys/signalfd.h>
 
-// Blocks SIGINT and SIGTERM and returns a descriptor that becomes readable
+// Blocks SIGINT, SIGTERM and SIGHUP and returns a descriptor that becomes readable
 // when one arrives (-1 on failure), so a program reacts on its event loop and
 // not inside an asynchronous handler. Call it before any thread starts, so
 // every thread inherits the mask. Header-only: the simulated controller uses
@@ -14,6 +14,7 @@ inline int QuitSignalDescriptor() {
     sigemptyset(&quitSet);
     sigaddset(&quitSet, SIGINT);
     sigaddset(&quitSet, SIGTERM);
+    sigaddset(&quitSet, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &quitSet, nullptr);
     return signalfd(-1, &quitSet, SFD_CLOEXEC | SFD_NONBLOCK);
 }

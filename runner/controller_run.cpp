@@ -5,31 +5,31 @@
 #include "base/guard.h"
 #include "base/text.h"
 
-#include <QScopedValueRollback>
-
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace {
-
-int LabelWidth(const TRunDefinition& definition) {
-    qsizetype width = 5;
-    for (const TRunItem& item : definition.items)
-        width = std::max(width, EscapedText(item.label, true).size());
-    return int(std::min<qsizetype>(width, 40));
-}
 
 QByteArray SecondsText(int ms) {
     return QByteArray::number(double(ms) / 1000, 'g', 6) + " s";
 }
 
+QByteArray MillisecondsText(double ms) {
+    return QByteArray::number(ms, 'f', 1) + " ms";
+}
+
 } // namespace
 
-TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options, FILE* out)
+TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options,
+                               TRunOutput& output)
     : m_definition(std::move(definition)), m_options(options),
-      m_socket(std::make_unique<TClientSocket>(nullptr)),
-      m_output(out, options.json, LabelWidth(m_definition)), m_lastReplies(kSlotCount + 1) {
+      m_controller(m_definition.address + ':' + m_definition.port), m_output(output),
+      m_socket(std::make_unique<TClientSocket>(nullptr)), m_tallies(kSlotCount + 1) {
     m_cycle.CommandOf = [this](int slot) { return m_definition.Item(slot).command; };
     m_cycle.ItemCount = [this] { return m_definition.itemCount; };
+    for (const TRunItem& item : m_definition.items)
+        m_tallies[size_t(item.slot)].item = item;
 
     m_socket->OnConnect = TSocketNotifyEvent(this, &TControllerRun::SocketConnect);
     m_socket->OnDisconnect = TSocketNotifyEvent(this, &TControllerRun::SocketDisconnect);
@@ -38,7 +38,7 @@ TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& opt
 
     m_sendTimer.setSingleShot(true);
     m_sendTimer.setInterval(kSendDelayMs);
-    m_watchdog.setInterval(kWatchdogMs);
+    m_watchdog.setInterval(m_options.replyTimeoutMs);
     m_giveUp.setSingleShot(true);
     m_giveUp.setInterval(m_options.timeoutMs);
     m_duration.setSingleShot(true);
@@ -49,19 +49,21 @@ TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& opt
     OnTimeout(m_watchdog, &TControllerRun::WatchdogTick);
     OnTimeout(m_giveUp, &TControllerRun::GiveUp);
     OnTimeout(m_duration, &TControllerRun::DurationEnded);
-
-    // Errors raised inside socket notifications and timer ticks end the run.
-    SetErrorSink(
-        [this](const QByteArray& message) { Finish(kRunConnection, ErrorDisplayText(message)); });
 }
 
-TControllerRun::~TControllerRun() {
-    SetErrorSink(nullptr);
+TControllerRun::~TControllerRun() = default;
+
+void TControllerRun::Handle(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const Exception& error) {
+        Finish(kRunConnection, ConnectionMessage(ErrorDisplayText(error.Message()), "failed"));
+    }
 }
 
 void TControllerRun::OnTimeout(QTimer& timer, void (TControllerRun::*handler)()) {
     connect(&timer, &QTimer::timeout, this,
-            [this, handler] { Guarded([&] { (this->*handler)(); }); });
+            [this, handler] { Guarded([&] { Handle([&] { (this->*handler)(); }); }); });
 }
 
 void TControllerRun::Enable(QTimer& timer) {
@@ -75,14 +77,10 @@ std::optional<int> TControllerRun::Start() {
     try {
         m_socket->SetPort(StrToPort(m_definition.port));
         m_socket->SetAddress(m_definition.address);
-        const QScopedValueRollback starting(m_starting, true);
         m_socket->SetActive(true);
     } catch (const Exception& error) {
         WriteLine(stderr, ErrorDisplayText(error.Message()));
-        // A port or address the component cannot use is the definition's
-        // fault; anything else is the connection's.
-        const bool definitionError = !dynamic_cast<const ESocketError*>(&error) || m_addressRefused;
-        return definitionError ? kRunUsage : kRunConnection;
+        return dynamic_cast<const ESocketError*>(&error) ? kRunConnection : kRunUsage;
     }
     if (m_options.durationMs > 0)
         m_duration.start();
@@ -90,8 +88,13 @@ std::optional<int> TControllerRun::Start() {
     return std::nullopt;
 }
 
-void TControllerRun::Interrupt() {
-    Finish(kRunInterrupted);
+void TControllerRun::Interrupt(int status) {
+    Finish(status);
+}
+
+QByteArray TControllerRun::ConnectionMessage(const QByteArray& text,
+                                             const QByteArray& reason) const {
+    return text + " (" + m_controller + ": " + reason + ")";
 }
 
 void TControllerRun::SocketConnect(QObject*, TCustomWinSocket*) {
@@ -101,23 +104,32 @@ void TControllerRun::SocketConnect(QObject*, TCustomWinSocket*) {
 }
 
 void TControllerRun::SocketDisconnect(QObject*, TCustomWinSocket*) {
-    // A refused address closes the attempt inside Start, which reports it.
-    if (!m_finishing && !m_starting)
-        Finish(kRunConnection, "Disconnected from " + m_definition.address);
+    if (!m_finishing)
+        Finish(kRunConnection, ConnectionMessage("Disconnected from " + m_definition.address,
+                                                 "closed by the peer"));
 }
 
-void TControllerRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent kind, int&) {
-    m_addressRefused = m_starting && kind == erLookup;
-    // The code stays: the component goes on to raise its error, which the
-    // sink prints and which ends the run.
+void TControllerRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& code) {
+    // Reported here with the controller and the reason, so the component
+    // raises nothing of its own.
+    const int error = std::exchange(code, 0);
     if (!m_finishing)
-        WriteLine(stderr, "Error communicating with " + m_definition.address);
+        Finish(kRunConnection, ConnectionMessage(ErrorDisplayText("Asynchronous socket error " +
+                                                                  QByteArray::number(error)),
+                                                 std::strerror(error)));
 }
 
 void TControllerRun::SendTick() {
     // Off then on: a fresh full watchdog interval from this send.
     m_watchdog.stop();
     m_watchdog.start();
+    if (m_awaitingReply) {
+        // The watchdog ran out: the same command again. What has come of the
+        // reply so far stays, so a reply slower than the watchdog completes.
+        ++m_resends;
+        m_socket->WinSocket()->SendString(m_cycle.CommandOf(m_sentSlot));
+        return;
+    }
     const TCycleRules::TSend send = m_cycle.SendTick();
     if (send.action == TCycleRules::TSendAction::Skip) {
         StepAdvanced();
@@ -127,15 +139,10 @@ void TControllerRun::SendTick() {
     }
     if (send.action != TCycleRules::TSendAction::Send)
         return;
-    if (m_awaitingReply && send.slot == m_sentSlot) {
-        ++m_resends;
-        ++m_totalResends;
-    } else {
-        m_resends = 0;
-    }
-    m_sentSlot = send.slot;
     m_awaitingReply = true;
-    m_sentNs = m_clock.nsecsElapsed();
+    m_sentSlot = send.slot;
+    m_firstSentNs = m_clock.nsecsElapsed();
+    m_resends = 0;
     m_socket->WinSocket()->SendString(send.command);
 }
 
@@ -144,31 +151,54 @@ void TControllerRun::WatchdogTick() {
 }
 
 void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
-    const TCycleRules::TReply reply = m_cycle.Received(socket->ReceiveString());
-    if (!reply.complete || m_finishing)
-        return;
-    m_giveUp.start();
-    RecordReply(reply);
-    StepAdvanced();
-    if (!m_finishing)
-        Enable(m_sendTimer);
+    Handle([&] {
+        const QByteArray bytes = socket->ReceiveString();
+        if (m_finishing || bytes.isEmpty())
+            return;
+        if (!m_awaitingReply)
+            return RecordUnsolicited(bytes);
+        const TCycleRules::TReply reply = m_cycle.Received(bytes);
+        if (!reply.complete)
+            return;
+        m_giveUp.start();
+        RecordReply(reply);
+        StepAdvanced();
+        if (!m_finishing)
+            Enable(m_sendTimer);
+    });
 }
 
 void TControllerRun::RecordReply(const TCycleRules::TReply& reply) {
     const TRunItem item = m_definition.Item(reply.slot);
-    TReplyRecord record{QDateTime::currentDateTimeUtc(),
-                        m_passes + 1,
-                        reply.slot,
-                        item.label,
-                        item.command,
-                        reply.text,
-                        double(m_clock.nsecsElapsed() - m_sentNs) / 1e6,
-                        m_resends};
+    const TReplyRecord record{QDateTime::currentDateTimeUtc(),
+                              m_passes + 1,
+                              reply.slot,
+                              item.label,
+                              item.command,
+                              reply.text,
+                              double(m_clock.nsecsElapsed() - m_firstSentNs) / 1e6,
+                              m_resends};
     m_awaitingReply = false;
-    m_resends = 0;
-    m_rttMs.push_back(record.rttMs);
-    m_output.Reply(record);
-    m_lastReplies[size_t(reply.slot)] = std::move(record);
+    TItemTally& tally = m_tallies[size_t(reply.slot)];
+    tally.AddReply(record);
+    if (record.resends > m_options.maxResends)
+        tally.AddFailure("cycle " + QByteArray::number(record.cycle) + ": answered after " +
+                         Counted(record.resends, "resend", "resends") + ", " +
+                         MillisecondsText(record.rttMs) +
+                         " after the first sending: " + EscapedText(record.reply, true).toUtf8());
+    m_output.Reply(m_controller, record);
+    CheckOutput();
+}
+
+void TControllerRun::RecordUnsolicited(const QByteArray& bytes) {
+    ++m_unsolicited;
+    m_output.Unsolicited(m_controller, {QDateTime::currentDateTimeUtc(), m_passes + 1, bytes});
+    CheckOutput();
+}
+
+void TControllerRun::CheckOutput() {
+    if (m_output.Closed())
+        Finish(kRunOutputClosed, "Standard output closed: the run stopped");
 }
 
 void TControllerRun::StepAdvanced() {
@@ -181,7 +211,7 @@ void TControllerRun::StepAdvanced() {
 
 void TControllerRun::GiveUp() {
     if (!m_everConnected) {
-        Finish(kRunConnection, ErrorDisplayText("Could not connect to " + m_definition.address +
+        Finish(kRunConnection, ErrorDisplayText("Could not connect to " + m_controller +
                                                 " within " + SecondsText(m_options.timeoutMs)));
         return;
     }
@@ -200,10 +230,24 @@ void TControllerRun::Finish(int status, const QByteArray& message) {
     if (m_finishing)
         return;
     m_finishing = true;
-    m_status = status;
-    m_endMessage = message;
     for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp, &m_duration})
         timer->stop();
+    const int pending = m_awaitingReply ? m_sentSlot : m_cycle.TestStep;
+    if (status == kRunCompleted) {
+        // A command resent more often than accepted fails even when the run
+        // ended before its reply could come.
+        if (m_awaitingReply && m_resends > m_options.maxResends)
+            m_tallies[size_t(m_sentSlot)].AddFailure(
+                "cycle " + QByteArray::number(m_passes + 1) + ": no reply after " +
+                Counted(m_resends, "resend", "resends") + " when the run ended");
+        const bool resent = std::any_of(m_tallies.begin(), m_tallies.end(),
+                                        [](const TItemTally& t) { return t.failureCount > 0; });
+        status = resent ? kRunResends : kRunCompleted;
+    } else if (pending >= 1 && pending <= kSlotCount) {
+        m_failingSlot = pending;
+    }
+    m_status = status;
+    m_endMessage = message;
     if (!message.isEmpty())
         WriteLine(stderr, message);
     // Not inside the notification or tick that ended the run: the socket is
@@ -214,26 +258,52 @@ void TControllerRun::Finish(int status, const QByteArray& message) {
 void TControllerRun::Conclude() {
     m_socket->SetActive(false);
     m_socket.reset();
-    m_output.Summary(
-        {int(m_rttMs.size()), m_totalResends, m_passes, RoundTripsOf(m_rttMs), m_status});
+    // Before a connection there is no item the run stopped at.
+    TRunSummary summary{
+        m_controller, m_passes, m_unsolicited, m_status, m_everConnected ? m_failingSlot : 0,
+        {},           {}};
+    if (m_status == kRunInterrupted)
+        summary.reason = "interrupted";
+    else if (m_status != kRunCompleted && m_status != kRunResends)
+        summary.reason = m_endMessage;
+    for (const TRunItem& item : m_definition.items)
+        summary.items.append(m_tallies[size_t(item.slot)]);
+    m_output.Summary(summary);
     if (Finished)
         Finished(m_status);
 }
 
-QList<TCaseResult> TControllerRun::CaseResults() const {
+TCaseResult TControllerRun::CaseOf(const TItemTally& tally) const {
     using TKind = TCaseResult::TKind;
-    QList<TCaseResult> cases;
-    const bool stuck = m_status == kRunNoReply || m_status == kRunConnection;
-    for (const TRunItem& item : m_definition.items) {
-        TCaseResult result{item, TKind::Passed, {}, m_lastReplies[size_t(item.slot)]};
-        if (stuck && item.slot == m_cycle.TestStep)
-            result = {item, m_status == kRunNoReply ? TKind::Failed : TKind::Error, m_endMessage,
-                      result.last};
-        else if (item.command.isEmpty())
-            result = {item, TKind::Skipped, "empty command", {}};
-        else if (!result.last)
-            result = {item, TKind::Skipped, "not reached", {}};
-        cases.append(result);
+    const TRunItem& item = tally.item;
+    TCaseResult result{item, TKind::Passed, {}, tally.failures, tally.last};
+    if (tally.failureCount > tally.failures.size())
+        result.details.append(
+            "and " + QByteArray::number(tally.failureCount - tally.failures.size()) + " more");
+    if (item.slot == m_failingSlot) {
+        const QByteArray when =
+            m_awaitingReply
+                ? "sent in cycle " + QByteArray::number(m_passes + 1) +
+                      " and not answered when the run ended"
+                : "the run ended before its turn in cycle " + QByteArray::number(m_passes + 1);
+        result.kind = m_status == kRunNoReply ? TKind::Failed : TKind::Error;
+        result.message = m_endMessage.isEmpty() ? "interrupted" : m_endMessage;
+        result.details.append(when);
+    } else if (tally.failureCount > 0) {
+        result.kind = TKind::Failed;
+        result.message = "more than " + QByteArray::number(m_options.maxResends) + " resends in " +
+                         QByteArray::number(tally.failureCount) + " cycles";
+    } else if (item.command.isEmpty()) {
+        result = {item, TKind::Skipped, "empty command", {}, {}};
+    } else if (!tally.last) {
+        result = {item, TKind::Skipped, "not reached", {}, {}};
     }
-    return cases;
+    return result;
+}
+
+TSuiteResult TControllerRun::SuiteResult(const QString& name) const {
+    TSuiteResult suite{name, m_started, double(m_clock.elapsed()) / 1000, {}};
+    for (const TRunItem& item : m_definition.items)
+        suite.cases.append(CaseOf(m_tallies[size_t(item.slot)]));
+    return suite;
 }

@@ -1,7 +1,10 @@
 #include "runner/run_definition.h"
 
+#include "base/exceptions.h"
 #include "base/text.h"
 #include "sequencing/definition_file.h"
+
+#include <QFile>
 
 #include <algorithm>
 
@@ -17,12 +20,19 @@ bool TRunDefinition::HasCommand() const {
                        [](const TRunItem& item) { return !item.command.isEmpty(); });
 }
 
-TRunDefinition BindRunDefinition(const QByteArray& text) {
+QByteArray AtLine(const QString& fileName, qsizetype line, const QByteArray& message) {
+    return QFile::encodeName(fileName) + ':' + QByteArray::number(line) + ": " + message;
+}
+
+TRunDefinition BindRunDefinition(const QByteArray& text, const QString& fileName) {
     // The lines the window's line store holds for the same file.
-    const QList<QByteArray> lines = SplitLines(UpToNul(text), kMaxLineLength);
+    const QList<QByteArray> lines = SplitLines(text, kMaxLineLength);
     TRunDefinition definition;
     definition.itemCount = ItemCountOf(lines.size());
     for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].contains('\0'))
+            throw EConvertError(
+                AtLine(fileName, i + 1, "a NUL byte in the line (the window stops reading there)"));
         const TDefinitionLine line = SplitDefinitionLine(lines[i]);
         const TLineBinding binding = BindDefinitionLine(i);
         if (binding.kind == TLineBinding::TKind::Address)
@@ -31,10 +41,12 @@ TRunDefinition BindRunDefinition(const QByteArray& text) {
             definition.port = line.value;
         else if (binding.kind == TLineBinding::TKind::Slot)
             definition.items.append({binding.slot, line.label, line.value});
+        else if (definition.firstLineLeftOut == 0 && !lines[i].isEmpty())
+            definition.firstLineLeftOut = i + 1;
     }
     return definition;
 }
 
 TRunDefinition ReadRunDefinition(const QString& fileName) {
-    return BindRunDefinition(ReadDefinitionFile(fileName));
+    return BindRunDefinition(ReadDefinitionBytes(fileName), fileName);
 }

@@ -18,14 +18,27 @@ struct TRunDefinition {
     QByteArray port;
     qsizetype itemCount = 0; // as the cycle counts items: may be <= 0 or above the slots
     QList<TRunItem> items;   // the slots that got a line, in slot order
+    // The first line (from 1) past the last slot that holds anything; such
+    // lines are not run. 0 when there is none.
+    qsizetype firstLineLeftOut = 0;
 
     // The item of a slot; empty label and command when no line reached it.
     TRunItem Item(int slot) const;
     bool HasCommand() const;
 };
 
-// Binds the text of a definition file.
-TRunDefinition BindRunDefinition(const QByteArray& text);
+// Where a definition's address and port lines are, counted from 1 as an
+// editor shows them, for messages that point at them.
+inline constexpr int kAddressLineNumber = 1;
+inline constexpr int kPortLineNumber = 2;
+
+// "<file>:<line>: <message>", the way compilers point at a line.
+QByteArray AtLine(const QString& fileName, qsizetype line, const QByteArray& message);
+
+// Binds the text of a definition file. A NUL byte, which the window takes as
+// the end of the file, is refused instead: EConvertError naming fileName and
+// the line that holds it.
+TRunDefinition BindRunDefinition(const QByteArray& text, const QString& fileName);
 // Reads and binds a definition file; throws EFOpenError as the window's
 // loader does.
 TRunDefinition ReadRunDefinition(const QString& fileName);

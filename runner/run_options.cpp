@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -15,12 +16,16 @@ struct TOptionError {
     QString text;
 };
 
-int WholeNumber(const QCommandLineParser& parser, const QCommandLineOption& option) {
+int WholeNumber(const QCommandLineParser& parser, const QCommandLineOption& option, int least = 0,
+                int most = std::numeric_limits<int>::max()) {
     bool ok = false;
     const int value = parser.value(option).toInt(&ok);
-    if (!ok || value < 0)
-        throw TOptionError{QStringLiteral("--%1 wants a whole number of 0 or more, not \"%2\"")
-                               .arg(option.names().constFirst(), parser.value(option))};
+    if (!ok || value < least || value > most)
+        throw TOptionError{QStringLiteral("--%1 wants a whole number from %2 to %3, not \"%4\"")
+                               .arg(option.names().constFirst())
+                               .arg(least)
+                               .arg(most)
+                               .arg(parser.value(option))};
     return value;
 }
 
@@ -41,7 +46,29 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Runs a test definition (.tst) against a controller without a window: sends each "
-        "item's command, waits for its reply ending in \"]\", and reports every reply.");
+        "item's command, waits for its reply ending in \"]\", and reports every reply.\n"
+        "\n"
+        "The next command goes out 100 ms after a reply. A command unanswered for "
+        "--reply-timeout ms is sent again 100 ms later (1100 ms after the sending by default); "
+        "a reply that completes after a resend may answer the earlier sending, so by default "
+        "any resend fails the run (--max-resends N accepts up to N per reply). Bytes that "
+        "arrive while no command awaits its reply are reported as unsolicited, never as a "
+        "reply.\n"
+        "\n"
+        "--cycles 0 runs passes without limit, until --duration, a signal or a failure ends "
+        "the run; --duration alone makes passes unlimited, and its end is a success (status 0).\n"
+        "\n"
+        "JSON Lines (--json): one object per reply with the keys controller, time (UTC), "
+        "cycle, slot, label, command, reply, rtt_ms (from the first sending), resends and "
+        "after_resend; one per unsolicited piece with controller, time, cycle and "
+        "unsolicited; then one with the key summary. Bytes that are not UTF-8 are written "
+        "as \\xNN and a backslash as \\\\; the text output and the JUnit report also escape "
+        "control characters, U+2028, U+2029, U+FFFE and U+FFFF that way.\n"
+        "\n"
+        "Exit status: 0 passed, 1 connection failed or lost, 2 usage or definition error, "
+        "3 the controller stopped answering, 5 a reply needed more resends than "
+        "--max-resends, 130 interrupted (SIGINT, SIGTERM, SIGHUP), 141 standard output "
+        "closed.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the version.");
     const QCommandLineOption address("address", "Connect to this IPv4 address instead.", "A");
@@ -52,9 +79,16 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption timeout(
         "timeout", "Give up when no complete reply came for this long (default 10).", "SECONDS",
         "10");
+    const QCommandLineOption replyTimeout(
+        "reply-timeout", "Resend a command whose reply has not come in MS ms (default 1000).", "MS",
+        "1000");
+    const QCommandLineOption maxResends(
+        "max-resends", "Let a reply need up to N resends and still pass (default 0).", "N", "0");
     const QCommandLineOption json("json", "Write JSON Lines instead of text.");
+    const QCommandLineOption quiet("quiet", "Print only the summary.");
     const QCommandLineOption junit("junit", "Also write a JUnit XML report to FILE.", "FILE");
-    parser.addOptions({help, version, address, port, cycles, duration, timeout, json, junit});
+    parser.addOptions({help, version, address, port, cycles, duration, timeout, replyTimeout,
+                       maxResends, json, quiet, junit});
     parser.addPositionalArgument("FILE", "The test definition (default default1.tst).", "[FILE]");
 
     TCommandLine line;
@@ -81,10 +115,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         if (parser.isSet(duration))
             options.durationMs = Milliseconds(parser, duration);
         options.timeoutMs = Milliseconds(parser, timeout);
+        options.replyTimeoutMs = WholeNumber(parser, replyTimeout, 1, kMaxSeconds * 1000);
+        options.maxResends = WholeNumber(parser, maxResends);
     } catch (const TOptionError& error) {
         return {TCommandLine::TAction::Error, {}, error.text};
     }
     options.json = parser.isSet(json);
+    options.quiet = parser.isSet(quiet);
     options.junitFile = parser.value(junit);
     return line;
 }

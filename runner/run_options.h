@@ -14,8 +14,11 @@ struct TRunOptions {
     int cycles = 1;                    // passes over the items; 0: no limit
     int durationMs = 0;                // stop after this long; 0: no limit
     int timeoutMs = 10000;             // give up after this long without a complete reply
-    bool json = false;                 // JSON Lines instead of aligned text
-    QString junitFile;                 // empty: no JUnit report
+    int replyTimeoutMs = 1000; // resend a command unanswered this long (then the send delay)
+    int maxResends = 0;        // resends a reply may need and still pass
+    bool quiet = false;        // the summary only
+    bool json = false;         // JSON Lines instead of aligned text
+    QString junitFile;         // empty: no JUnit report
 };
 
 // The command line read: run with options, or show help or the version, or

@@ -3,6 +3,7 @@
 #include "base/text.h"
 
 #include <QIODevice>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QXmlStreamWriter>
@@ -69,15 +70,75 @@ double Rounded(double ms) {
     return std::round(ms * 1000) / 1000;
 }
 
-QJsonObject RoundTripsJson(const TRoundTrips& rtt) {
-    return {{"min", Rounded(rtt.min)},
-            {"median", Rounded(rtt.median)},
-            {"p99", Rounded(rtt.p99)},
-            {"max", Rounded(rtt.max)}};
+// Code points that must not reach a line of text or an XML file as they are:
+// C1 controls, the line and paragraph separators, and the two noncharacters
+// XML 1.0 cannot hold. sequence is valid UTF-8 of the given length.
+bool ShownEscaped(const char* sequence, int length) {
+    const auto byte = [&](int k) { return uchar(sequence[k]); };
+    if (length == 2)
+        return byte(0) == 0xC2 && byte(1) <= 0x9F;
+    if (length == 3)
+        return (byte(0) == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9)) ||
+               (byte(0) == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE);
+    return false;
 }
 
-QByteArray Counted(int count, const char* one, const char* many) {
-    return QByteArray::number(count) + ' ' + (count == 1 ? one : many);
+QString LocalTimeText(const QDateTime& time) {
+    const QDateTime local = time.toLocalTime();
+    const int offset = local.offsetFromUtc() / 60;
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + (offset < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2")
+               .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+               .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A label in a column of width characters: cut with an ellipsis when longer.
+QString Column(const QString& text, int width) {
+    return text.size() <= width ? text.leftJustified(width) : text.left(width - 1) + u'\u2026';
+}
+
+QJsonValue RoundTripsJson(const std::vector<double>& ms) {
+    const std::optional<TRoundTrips> rtt = RoundTripsOf(ms);
+    if (!rtt)
+        return QJsonValue();
+    return QJsonObject{{"min", Rounded(rtt->min)},
+                       {"median", Rounded(rtt->median)},
+                       {"p99", Rounded(rtt->p99)},
+                       {"max", Rounded(rtt->max)}};
+}
+
+QByteArray RoundTripsText(const std::vector<double>& ms) {
+    const std::optional<TRoundTrips> rtt = RoundTripsOf(ms);
+    if (!rtt)
+        return "no replies";
+    return "min " + Milliseconds(rtt->min) + "  median " + Milliseconds(rtt->median) + "  p99 " +
+           Milliseconds(rtt->p99) + "  max " + Milliseconds(rtt->max);
+}
+
+// The run's figures over all its items.
+struct TTotals {
+    int replies = 0, resends = 0, afterResend = 0;
+    std::vector<double> rttMs;
+    double slowestMs = 0;
+};
+
+TTotals TotalsOf(const QList<TItemTally>& items) {
+    TTotals totals;
+    for (const TItemTally& tally : items) {
+        totals.replies += tally.replies;
+        totals.resends += tally.resends;
+        totals.afterResend += tally.afterResend;
+        totals.rttMs.insert(totals.rttMs.end(), tally.rttMs.begin(), tally.rttMs.end());
+    }
+    if (!totals.rttMs.empty())
+        totals.slowestMs = *std::max_element(totals.rttMs.begin(), totals.rttMs.end());
+    return totals;
+}
+
+// The reply timeout under which the slowest reply would have come before any
+// resend: the next whole 100 ms above it.
+int AvoidingReplyTimeout(double slowestMs) {
+    return (int(slowestMs) / 100 + 1) * 100;
 }
 
 } // namespace
@@ -87,14 +148,18 @@ QString EscapedText(const QByteArray& bytes, bool escapeControls) {
     for (qsizetype i = 0; i < bytes.size();) {
         const char c = bytes[i];
         const int length = Utf8SequenceLength(bytes, i);
-        if (length == 0)
+        if (length == 0) {
             text += HexEscape(uchar(c));
-        else if (c == '\\')
+        } else if (c == '\\') {
             text += QStringLiteral("\\\\");
-        else if (escapeControls && length == 1 && (uchar(c) < 0x20 || c == 0x7F))
+        } else if (escapeControls && length == 1 && (uchar(c) < 0x20 || c == 0x7F)) {
             text += ControlEscape(c);
-        else
+        } else if (escapeControls && ShownEscaped(bytes.constData() + i, length)) {
+            for (int k = 0; k < length; ++k)
+                text += HexEscape(uchar(bytes[i + k]));
+        } else {
             text += QString::fromUtf8(bytes.constData() + i, length);
+        }
         i += std::max(length, 1);
     }
     return text;
@@ -112,69 +177,157 @@ std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
     return TRoundTrips{ms.front(), rank(0.5), rank(0.99), ms.back()};
 }
 
-TRunOutput::TRunOutput(FILE* out, bool json, int labelWidth)
-    : m_out(out), m_json(json), m_labelWidth(labelWidth) {}
-
-void WriteLine(FILE* stream, const QByteArray& text) {
-    std::fwrite(text.constData(), 1, size_t(text.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+void TItemTally::AddReply(const TReplyRecord& record) {
+    ++replies;
+    resends += record.resends;
+    afterResend += record.AfterResend() ? 1 : 0;
+    rttMs.push_back(record.rttMs);
+    last = record;
 }
 
-void TRunOutput::Reply(const TReplyRecord& record) {
-    if (m_json) {
-        const QJsonObject object{
-            {"time", record.time.toString(Qt::ISODateWithMs)},
-            {"cycle", record.cycle},
-            {"slot", record.slot},
-            {"label", EscapedText(record.label, false)},
-            {"command", EscapedText(record.command, false)},
-            {"reply", EscapedText(record.reply, false)},
-            {"rtt_ms", Rounded(record.rttMs)},
-            {"resends", record.resends},
-        };
-        return WriteLine(m_out, QJsonDocument(object).toJson(QJsonDocument::Compact));
-    }
-    const QString reply = EscapedText(record.reply, true);
-    m_replyWidth = std::max(m_replyWidth, reply.size());
-    const auto row = [&](const QString& time, const QString& slot, const QString& label,
-                         const QString& shown, const QString& rtt, const QString& resends) {
-        WriteLine(m_out,
-                  (time.leftJustified(12) + "  " + slot.rightJustified(4) + "  " +
-                   label.leftJustified(m_labelWidth) + "  " + shown.leftJustified(m_replyWidth) +
-                   "  " + rtt.rightJustified(9) + "  " + resends.rightJustified(7))
-                      .toUtf8());
-    };
+void TItemTally::AddFailure(const QByteArray& text) {
+    if (++failureCount <= kMaxFailureTexts)
+        failures.append(text);
+}
+
+QByteArray Counted(qsizetype count, const char* one, const char* many) {
+    return QByteArray::number(count) + ' ' + (count == 1 ? one : many);
+}
+
+bool WriteLine(FILE* stream, const QByteArray& text) {
+    std::fwrite(text.constData(), 1, size_t(text.size()), stream);
+    std::fputc('\n', stream);
+    return std::fflush(stream) == 0 && !std::ferror(stream);
+}
+
+int LabelWidthOf(const QList<TRunItem>& items) {
+    // Wide enough for the marker of unsolicited data; a longer label is cut.
+    qsizetype width = 11;
+    for (const TRunItem& item : items)
+        width = std::max(width, EscapedText(item.label, true).size());
+    return int(std::min<qsizetype>(width, 32));
+}
+
+TRunOutput::TRunOutput(FILE* out, bool json, bool quiet, int labelWidth)
+    : m_out(out), m_json(json), m_quiet(quiet), m_labelWidth(labelWidth) {}
+
+void TRunOutput::Line(const QByteArray& text) {
+    if (!m_closed && !WriteLine(m_out, text))
+        m_closed = true;
+}
+
+void TRunOutput::Row(const QString& time, const QString& cycle, const QString& slot,
+                     const QString& label, const QString& rtt, const QString& resends,
+                     const QString& reply) {
     if (!m_headerDone) {
-        row("time", "slot", "label", "reply", "rtt ms", "resends");
         m_headerDone = true;
+        Row("time", "cycle", "slot", "label", "rtt ms", "resends", "reply");
     }
-    row(record.time.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")),
-        QString::number(record.slot), EscapedText(record.label, true), reply,
-        QString::fromLatin1(Milliseconds(record.rttMs)), QString::number(record.resends));
+    // The reply comes last, so no column moves however long replies grow.
+    Line((time.leftJustified(30) + "  " + cycle.rightJustified(5) + "  " + slot.rightJustified(4) +
+          "  " + Column(label, m_labelWidth) + "  " + rtt.rightJustified(10) + "  " +
+          resends.rightJustified(7) + "  " + reply)
+             .toUtf8());
+}
+
+void TRunOutput::Reply(const QByteArray& controller, const TReplyRecord& record) {
+    if (m_quiet)
+        return;
+    if (m_json)
+        return Line(QJsonDocument(QJsonObject{
+                                      {"controller", QString::fromLatin1(controller)},
+                                      {"time", record.time.toString(Qt::ISODateWithMs)},
+                                      {"cycle", record.cycle},
+                                      {"slot", record.slot},
+                                      {"label", EscapedText(record.label, false)},
+                                      {"command", EscapedText(record.command, false)},
+                                      {"reply", EscapedText(record.reply, false)},
+                                      {"rtt_ms", Rounded(record.rttMs)},
+                                      {"resends", record.resends},
+                                      {"after_resend", record.AfterResend()},
+                                  })
+                        .toJson(QJsonDocument::Compact));
+    Row(LocalTimeText(record.time), QString::number(record.cycle), QString::number(record.slot),
+        EscapedText(record.label, true), QString::fromLatin1(Milliseconds(record.rttMs)),
+        QString::number(record.resends), EscapedText(record.reply, true));
+}
+
+void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& piece) {
+    if (m_quiet)
+        return;
+    if (m_json)
+        return Line(QJsonDocument(QJsonObject{
+                                      {"controller", QString::fromLatin1(controller)},
+                                      {"time", piece.time.toString(Qt::ISODateWithMs)},
+                                      {"cycle", piece.cycle},
+                                      {"unsolicited", EscapedText(piece.bytes, false)},
+                                  })
+                        .toJson(QJsonDocument::Compact));
+    Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-", "unsolicited", "-", "-",
+        EscapedText(piece.bytes, true));
 }
 
 void TRunOutput::Summary(const TRunSummary& summary) {
+    const TTotals totals = TotalsOf(summary.items);
     if (m_json) {
-        const QJsonObject object{
-            {"replies", summary.replies},
-            {"resends", summary.resends},
+        QJsonArray items;
+        for (const TItemTally& tally : summary.items)
+            items.append(QJsonObject{{"slot", tally.item.slot},
+                                     {"label", EscapedText(tally.item.label, false)},
+                                     {"replies", tally.replies},
+                                     {"resends", tally.resends},
+                                     {"after_resend", tally.afterResend},
+                                     {"rtt_ms", RoundTripsJson(tally.rttMs)}});
+        QJsonObject object{
+            {"controller", QString::fromLatin1(summary.controller)},
+            {"replies", totals.replies},
+            {"resends", totals.resends},
+            {"after_resend", totals.afterResend},
+            {"unsolicited", summary.unsolicited},
             {"cycles", summary.cycles},
-            {"rtt_ms", summary.rtt ? QJsonValue(RoundTripsJson(*summary.rtt)) : QJsonValue()},
+            {"rtt_ms", RoundTripsJson(totals.rttMs)},
+            {"slowest_ms", totals.rttMs.empty() ? QJsonValue() : Rounded(totals.slowestMs)},
+            {"items", items},
             {"exit_status", summary.exitStatus},
         };
-        return WriteLine(
-            m_out, QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
+        if (totals.afterResend > 0)
+            object.insert("avoiding_reply_timeout_ms", AvoidingReplyTimeout(totals.slowestMs));
+        if (!summary.reason.isEmpty()) {
+            object.insert("failing_slot", summary.failingSlot);
+            object.insert("reason", EscapedText(summary.reason, false));
+        }
+        return Line(QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
     }
-    WriteLine(m_out, Counted(summary.replies, "reply", "replies") + ", " +
-                         Counted(summary.resends, "resend", "resends") + ", " +
-                         Counted(summary.cycles, "cycle", "cycles") + " completed");
-    if (!summary.rtt)
-        return WriteLine(m_out, "round trip: no replies");
-    const TRoundTrips& rtt = *summary.rtt;
-    WriteLine(m_out, "round trip ms: min " + Milliseconds(rtt.min) + "  median " +
-                         Milliseconds(rtt.median) + "  p99 " + Milliseconds(rtt.p99) + "  max " +
-                         Milliseconds(rtt.max));
+    Line(Counted(totals.replies, "reply", "replies") + ", " +
+         Counted(totals.resends, "resend", "resends") + ", " +
+         Counted(summary.cycles, "cycle", "cycles") + " completed");
+    Line("round trip ms: " + RoundTripsText(totals.rttMs));
+    const auto itemRow = [this](const QString& slot, const QString& label, const QString& replies,
+                                const QString& resends, const QString& rtt) {
+        Line((slot.rightJustified(4) + "  " + Column(label, m_labelWidth) + "  " +
+              replies.rightJustified(7) + "  " + resends.rightJustified(7) + "  " + rtt)
+                 .toUtf8());
+    };
+    itemRow("slot", "label", "replies", "resends", "round trip ms");
+    for (const TItemTally& tally : summary.items)
+        itemRow(QString::number(tally.item.slot), EscapedText(tally.item.label, true),
+                QString::number(tally.replies), QString::number(tally.resends),
+                QString::fromLatin1(RoundTripsText(tally.rttMs)));
+    if (totals.afterResend > 0)
+        Line(Counted(totals.afterResend, "reply", "replies") +
+             " completed after a resend and may answer an earlier sending; the slowest reply "
+             "took " +
+             Milliseconds(totals.slowestMs) + " ms: --reply-timeout " +
+             QByteArray::number(AvoidingReplyTimeout(totals.slowestMs)) +
+             " would have avoided the resends");
+    if (summary.unsolicited > 0)
+        Line(Counted(summary.unsolicited, "piece", "pieces") +
+             " of unsolicited data, not taken as replies");
+    if (!summary.reason.isEmpty())
+        Line("stopped" +
+             (summary.failingSlot > 0 ? " at slot " + QByteArray::number(summary.failingSlot)
+                                      : QByteArray()) +
+             ": " + EscapedText(summary.reason, true).toUtf8());
 }
 
 namespace {
@@ -192,14 +345,13 @@ void WriteCase(QXmlStreamWriter& xml, const QString& suiteName, const TCaseResul
                                    EscapedText(result.item.label, true));
     xml.writeAttribute("time", result.last ? QString::number(result.last->rttMs / 1000, 'f', 6)
                                            : QStringLiteral("0"));
-    const QString message = EscapedText(result.message, true);
-    if (result.kind == TKind::Failed || result.kind == TKind::Error) {
-        xml.writeStartElement(result.kind == TKind::Failed ? "failure" : "error");
-        xml.writeAttribute("message", message);
-        xml.writeEndElement();
-    } else if (result.kind == TKind::Skipped) {
-        xml.writeStartElement("skipped");
-        xml.writeAttribute("message", message);
+    if (result.kind != TKind::Passed) {
+        xml.writeStartElement(result.kind == TKind::Failed  ? "failure"
+                              : result.kind == TKind::Error ? "error"
+                                                            : "skipped");
+        xml.writeAttribute("message", EscapedText(result.message, true));
+        for (const QByteArray& detail : result.details)
+            xml.writeCharacters(EscapedText(detail, true) + '\n');
         xml.writeEndElement();
     }
     if (result.last)
@@ -209,22 +361,25 @@ void WriteCase(QXmlStreamWriter& xml, const QString& suiteName, const TCaseResul
 
 } // namespace
 
-void WriteJUnit(QIODevice* device, const QString& suiteName, const QDateTime& started,
-                double seconds, const QList<TCaseResult>& cases) {
+void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites) {
     using TKind = TCaseResult::TKind;
     QXmlStreamWriter xml(device);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement("testsuites");
-    xml.writeStartElement("testsuite");
-    xml.writeAttribute("name", suiteName);
-    xml.writeAttribute("tests", QString::number(cases.size()));
-    xml.writeAttribute("failures", QString::number(CountOf(cases, TKind::Failed)));
-    xml.writeAttribute("errors", QString::number(CountOf(cases, TKind::Error)));
-    xml.writeAttribute("skipped", QString::number(CountOf(cases, TKind::Skipped)));
-    xml.writeAttribute("time", QString::number(seconds, 'f', 3));
-    xml.writeAttribute("timestamp", started.toString(Qt::ISODate));
-    for (const TCaseResult& result : cases)
-        WriteCase(xml, suiteName, result);
+    for (const TSuiteResult& suite : suites) {
+        const QList<TCaseResult>& cases = suite.cases;
+        xml.writeStartElement("testsuite");
+        xml.writeAttribute("name", suite.name);
+        xml.writeAttribute("tests", QString::number(cases.size()));
+        xml.writeAttribute("failures", QString::number(CountOf(cases, TKind::Failed)));
+        xml.writeAttribute("errors", QString::number(CountOf(cases, TKind::Error)));
+        xml.writeAttribute("skipped", QString::number(CountOf(cases, TKind::Skipped)));
+        xml.writeAttribute("time", QString::number(suite.seconds, 'f', 3));
+        xml.writeAttribute("timestamp", suite.started.toString(Qt::ISODate));
+        for (const TCaseResult& result : cases)
+            WriteCase(xml, suite.name, result);
+        xml.writeEndElement();
+    }
     xml.writeEndDocument();
 }

@@ -3,6 +3,7 @@
 #include "runner/run_definition.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -15,12 +16,17 @@ class QIODevice;
 
 // Bytes as text that stays readable and loses nothing: valid UTF-8 as it is,
 // each byte of an invalid sequence as \xNN, a backslash as \\. With
-// escapeControls, CR, LF and TAB become \r, \n, \t and other control
-// characters \xNN, so the text stays on one line.
+// escapeControls the text stays on one line and holds only what XML 1.0 can:
+// CR, LF and TAB become \r, \n, \t, and the bytes of other control
+// characters (C0, DEL, C1), U+2028, U+2029, U+FFFE and U+FFFF \xNN.
 QString EscapedText(const QByteArray& bytes, bool escapeControls);
 
 // Writes text and a line end and flushes, so a pipe sees the line at once.
-void WriteLine(FILE* stream, const QByteArray& text);
+// False when the stream would not take it (a closed pipe: EPIPE).
+bool WriteLine(FILE* stream, const QByteArray& text);
+
+// "1 reply", "2 replies".
+QByteArray Counted(qsizetype count, const char* one, const char* many);
 
 // One complete reply.
 struct TReplyRecord {
@@ -30,8 +36,18 @@ struct TReplyRecord {
     QByteArray label;
     QByteArray command;
     QByteArray reply;
-    double rttMs = 0; // from the latest sending of the command
-    int resends = 0;  // sendings of the command before the answered one
+    double rttMs = 0; // from the first sending of the command
+    int resends = 0;  // sendings of the command after the first, before the reply completed
+    // The reply may answer an earlier sending than the latest: nothing in the
+    // bytes tells which.
+    bool AfterResend() const { return resends > 0; }
+};
+
+// Bytes that arrived while no command awaited its reply.
+struct TUnsolicited {
+    QDateTime time; // UTC
+    int cycle = 0;
+    QByteArray bytes;
 };
 
 struct TRoundTrips {
@@ -40,29 +56,62 @@ struct TRoundTrips {
 // Nearest-rank statistics of round-trip times; nothing for no times.
 std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms);
 
-struct TRunSummary {
+// What one item got over a run.
+struct TItemTally {
+    TRunItem item;
     int replies = 0;
     int resends = 0;
-    int cycles = 0; // passes completed
-    std::optional<TRoundTrips> rtt;
-    int exitStatus = 0;
+    int afterResend = 0; // replies that completed after a resend
+    std::vector<double> rttMs;
+    std::optional<TReplyRecord> last;
+    // Why cycles failed, a line each: the first kMaxFailureTexts of them.
+    QByteArrayList failures;
+    int failureCount = 0;
+    static constexpr int kMaxFailureTexts = 100;
+
+    void AddReply(const TReplyRecord& record);
+    void AddFailure(const QByteArray& text);
 };
 
-// Writes the replies as they come and the summary at the end: aligned text
-// or JSON Lines, a line at a time.
+// How one controller's run ended, and what each item got.
+struct TRunSummary {
+    QByteArray controller; // "address:port"
+    int cycles = 0;        // passes completed
+    int unsolicited = 0;   // pieces of unsolicited data
+    int exitStatus = 0;
+    // Where and why the run stopped before it completed: the slot awaiting
+    // its reply (0 when none did) and the message.
+    int failingSlot = 0;
+    QByteArray reason;
+    QList<TItemTally> items; // in slot order
+};
+
+// Writes the replies as they come and the summary at the end: text in fixed
+// columns or JSON Lines, a line at a time.
 class TRunOutput {
 public:
-    TRunOutput(FILE* out, bool json, int labelWidth);
-    void Reply(const TReplyRecord& record);
+    TRunOutput(FILE* out, bool json, bool quiet, int labelWidth);
+    void Reply(const QByteArray& controller, const TReplyRecord& record);
+    void Unsolicited(const QByteArray& controller, const TUnsolicited& piece);
     void Summary(const TRunSummary& summary);
+    // A write failed: the reader of standard output has gone.
+    bool Closed() const { return m_closed; }
 
 private:
+    void Line(const QByteArray& text);
+    void Row(const QString& time, const QString& cycle, const QString& slot, const QString& label,
+             const QString& rtt, const QString& resends, const QString& reply);
+
     FILE* m_out;
     bool m_json;
+    bool m_quiet;
     int m_labelWidth;
-    qsizetype m_replyWidth = 20; // grows with the longest reply so far
     bool m_headerDone = false;
+    bool m_closed = false;
 };
+
+// The label column of the text output for these items.
+int LabelWidthOf(const QList<TRunItem>& items);
 
 // How one item ended, for the JUnit report.
 struct TCaseResult {
@@ -70,9 +119,17 @@ struct TCaseResult {
     TRunItem item;
     TKind kind = TKind::Skipped;
     QByteArray message;               // why it failed, erred or was skipped
+    QByteArrayList details;           // every failing cycle, a line each
     std::optional<TReplyRecord> last; // its last reply
 };
 
-// A JUnit XML report: one test suite named suiteName, one test case per item.
-void WriteJUnit(QIODevice* device, const QString& suiteName, const QDateTime& started,
-                double seconds, const QList<TCaseResult>& cases);
+// One test suite of a JUnit report: one controller's run.
+struct TSuiteResult {
+    QString name;
+    QDateTime started;
+    double seconds = 0;
+    QList<TCaseResult> cases;
+};
+
+// A JUnit XML report: a test suite per run, a test case per item.
+void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites);

@@ -36,7 +36,7 @@ private:
 
 } // namespace
 
-QByteArray ReadDefinitionFile(const QString& fileName) {
+QByteArray ReadDefinitionBytes(const QString& fileName) {
     const QByteArray path = QFile::encodeName(fileName);
     // O_NONBLOCK: a FIFO under the name must not hang the window.
     int fd;
@@ -68,7 +68,11 @@ QByteArray ReadDefinitionFile(const QString& fileName) {
         got = ::read(fd, text.data(), size_t(text.size()));
     } while (got < 0 && errno == EINTR);
     text.truncate(got < 0 ? 0 : got);
-    return UpToNul(text);
+    return text;
+}
+
+QByteArray ReadDefinitionFile(const QString& fileName) {
+    return UpToNul(ReadDefinitionBytes(fileName));
 }
 
 TDefinitionLine SplitDefinitionLine(const QByteArray& line) {

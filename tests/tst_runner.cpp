@@ -56,7 +56,13 @@ Outcome RunRunner(const QString& folder, const QStringList& arguments,
     QProcess runner;
     runner.setWorkingDirectory(folder);
     QSignalSpy finished(&runner, &QProcess::finished);
-    runner.start(QStringLiteral(ZYL_TEST_RUN_PATH), arguments);
+    // A leading "|" pipes the output into a reader that leaves after a byte.
+    if (arguments.value(0) == "|")
+        runner.start("bash", QStringList{"-c", R"("$0" "$@" | head -c 1; exit ${PIPESTATUS[0]})",
+                                         ZYL_TEST_RUN_PATH} +
+                                 arguments.mid(1));
+    else
+        runner.start(QStringLiteral(ZYL_TEST_RUN_PATH), arguments);
     if (runner.waitForStarted(kWaitMs) && started)
         started(runner);
     if (runner.state() != QProcess::NotRunning && !finished.wait(kWaitMs))
@@ -102,6 +108,8 @@ private slots:
     void failures_data();
     void failures();
     void junitReport();
+    void reports_data();
+    void reports();
     void textOutput();
     void urgentByte();
     void interrupted_data();
@@ -143,6 +151,12 @@ void TestRunner::escapedText_data() {
                               << "a\r\n\tb\x01\x7f";
     QTest::newRow("nul") << QByteArray("a\0b", 3) << "a\\x00b"
                          << QString(QStringLiteral("a")) + QChar(0) + "b";
+    // What would break a line, or cannot stand in XML 1.0, in the text output.
+    QTest::newRow("C1, separators, noncharacters")
+        << QByteArray("\xc2\x85\xc2\xa0\xe2\x80\xa8\xe2\x80\xa9\xef\xbf\xbe\xef\xbf\xbf")
+        << QString::fromUtf8(
+               "\\xc2\\x85\xc2\xa0\\xe2\\x80\\xa8\\xe2\\x80\\xa9\\xef\\xbf\\xbe\\xef\\xbf\\xbf")
+        << QString::fromUtf8("\xc2\x85\xc2\xa0\xe2\x80\xa8\xe2\x80\xa9\xef\xbf\xbe\xef\xbf\xbf");
 }
 
 void TestRunner::escapedText() {
@@ -167,8 +181,8 @@ void TestRunner::passes_data() {
         << kThreeItems << QStringList{"--split", "3", "--delay", "150"} << QStringList{}
         << QList<int>{1, 2, 3} << QList<int>{0, 0, 0};
     QTest::newRow("third reply dropped")
-        << kThreeItems << QStringList{"--drop-every", "3"} << QStringList{} << QList<int>{1, 2, 3}
-        << QList<int>{0, 0, 1};
+        << kThreeItems << QStringList{"--drop-every", "3"} << QStringList{"--max-resends", "1"}
+        << QList<int>{1, 2, 3} << QList<int>{0, 0, 1};
     // Lines past slot 18 are no items, blank lines are passed over.
     QByteArray lines;
     QList<int> answered;
@@ -236,13 +250,25 @@ void TestRunner::failures_data() {
     QTest::newRow("silent controller")
         << QStringList{"--silent"} << QStringList{"--timeout", "1"} << 3
         << "No complete reply for 1 s: gave up waiting on slot 1 (Read Firmware)";
-    QTest::newRow("refused port") << none << QStringList{} << 1 << "Asynchronous socket error 111.";
+    QTest::newRow("refused port")
+        << none << QStringList{} << 1
+        << "Asynchronous socket error 111. (127.0.0.1:%1: Connection refused)";
     QTest::newRow("closed by the controller")
-        << QStringList{"--close-after", "2"} << QStringList{} << 1 << "Disconnected from 127.0.0.1";
-    QTest::newRow("reset by the controller") << QStringList{"--reset-after", "2"} << QStringList{}
-                                             << 1 << "Asynchronous socket error 104.";
+        << QStringList{"--close-after", "2"} << QStringList{} << 1
+        << "Disconnected from 127.0.0.1 (127.0.0.1:%1: closed by the peer)";
+    QTest::newRow("reset by the controller")
+        << QStringList{"--reset-after", "2"} << QStringList{} << 1
+        << "Asynchronous socket error 104. (127.0.0.1:%1: Connection reset by peer)";
     QTest::newRow("missing file") << immediate << QStringList{"missing.tst"} << 2
-                                  << "Cannot open file missing.tst.";
+                                  << "Cannot open file missing.tst. (No such file or directory)";
+    QTest::newRow("NUL byte in a line")
+        << immediate << QStringList{"nul.tst"} << 2
+        << "nul.tst:4: a NUL byte in the line (the window stops reading there)";
+    QTest::newRow("port line") << immediate << QStringList{"port.tst"} << 2
+                               << "port.tst:2: '45843 ' is not a valid integer value.";
+    QTest::newRow("report over the definition")
+        << immediate << QStringList{"--junit", "default1.tst"} << 2
+        << "The report would overwrite the definition default1.tst.";
     QTest::newRow("nothing to send")
         << immediate << QStringList{"blank.tst"} << 2 << "No commands in blank.tst.";
     QTest::newRow("port not a number") << immediate << QStringList{"--port", "3O01"} << 2
@@ -269,10 +295,17 @@ void TestRunner::failures() {
     const quint16 port = sim ? sim->port : RefusedPort();
     Write(m_folder, Definition(port, kThreeItems));
     Write(m_folder, Definition(port, "Blank=\r\n\r\n"), "blank.tst");
+    Write(m_folder, Definition(port, "A=[0A!?v]\r\nB" + QByteArray(1, '\0') + "=[0A!?rt]\r\n"),
+          "nul.tst");
+    Write(m_folder, "IP=127.0.0.1\r\nPort=45843 \r\nA=[0A!?v]\r\n", "port.tst");
 
     const Outcome outcome = RunRunner(m_folder.path(), options);
     QCOMPARE(outcome.exitCode, exitCode);
-    QVERIFY2(QString::fromUtf8(outcome.err).split('\n').contains(error), outcome.err.constData());
+    QVERIFY2(QString::fromUtf8(outcome.err)
+                 .split('\n')
+                 .contains(QString(error).replace("%1", QString::number(port))),
+             outcome.err.constData());
+    QVERIFY(QFile(m_folder.filePath("default1.tst")).size() > 0);
     // Once the run was under way, the summary follows whatever ended it; a
     // run refused at the start has nothing to sum up or close.
     if (exitCode != 2) {
@@ -332,8 +365,115 @@ void TestRunner::junitReport() {
                     }));
 }
 
-// One aligned line per reply under a header; bytes that are not UTF-8 and
-// line breaks shown escaped.
+void TestRunner::reports_data() {
+    QTest::addColumn<QStringList>("simOptions");
+    QTest::addColumn<QByteArray>("items");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("signal"); // sent while it runs, 0 none
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("unsolicited"); // JSON lines of unsolicited data; -1 unread
+    QTest::addColumn<bool>("ownReplies"); // each reply answers its own item's command
+    QTest::addColumn<QString>("junit");   // the report's tests/failures/errors
+    QTest::addColumn<QString>("errLine"); // a line of standard error, if any
+
+    const QByteArray one = "Read Firmware=[0A!?v]\r\n";
+    const QByteArray two = one + "Read Temp=[0A!?rt]\r\n";
+    QByteArray nineteen;
+    for (int item = 1; item <= 19; ++item)
+        nineteen += "I" + QByteArray::number(item) + "=[0A!?v]\r\n";
+    const QStringList none;
+    // A reply slower than the watchdog completes after a resend: never green
+    // by default, right on every item with a longer reply timeout.
+    QTest::newRow("slow controller")
+        << QStringList{"--delay", "1500"} << one << none << 0 << 5 << 0 << false << "1/1/0"
+        << "";
+    QTest::newRow("slow controller, longer reply timeout")
+        << QStringList{"--delay", "1500"} << two << QStringList{"--reply-timeout", "2000"} << 0 << 0
+        << 0 << true << "2/0/0"
+        << "";
+    // What dripped in before the resend stays part of the reply.
+    QTest::newRow("dripping controller")
+        << QStringList{"--drip", "150"} << one << none << 0 << 5 << 0 << true << "1/1/0"
+        << "";
+    QTest::newRow("dripping controller, resends accepted")
+        << QStringList{"--drip", "150"} << one << QStringList{"--max-resends", "2"} << 0 << 0 << 0
+        << true << "1/0/0"
+        << "";
+    QTest::newRow("greeting before the first command")
+        << QStringList{"--greet", "[HELLO v1]"} << two << none << 0 << 0 << 1 << true << "2/0/0"
+        << "";
+    QTest::newRow("items past the slots")
+        << QStringList{} << nineteen << none << 0 << 0 << 0 << true << "18/0/0"
+        << "default1.tst:21: warning: only 18 items are run; this line and those after it are not";
+    // However the run ends, the report is written, and the item left
+    // unanswered is an error.
+    QTest::newRow("hung up while unanswered")
+        << QStringList{"--silent"} << two << none << SIGHUP << 130 << 0 << true << "2/0/1"
+        << "";
+    QTest::newRow("standard output closed")
+        << QStringList{} << two << QStringList{"|", "--cycles", "0"} << 0 << 141 << -1 << true
+        << "2/0/1"
+        << "Standard output closed: the run stopped";
+}
+
+void TestRunner::reports() {
+    QFETCH(QStringList, simOptions);
+    QFETCH(QByteArray, items);
+    QFETCH(QStringList, options);
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    QFETCH(int, unsolicited);
+    QFETCH(bool, ownReplies);
+    QFETCH(QString, junit);
+    QFETCH(QString, errLine);
+    Sim sim(simOptions);
+    QVERIFY(sim.port != 0);
+    Write(m_folder, Definition(sim.port, items));
+    QFile::remove(m_folder.filePath("r.xml"));
+
+    const Outcome outcome =
+        RunRunner(m_folder.path(), options + QStringList{"--json", "--junit", "r.xml"},
+                  [signal](QProcess& runner) {
+                      if (signal > 0 && !runner.waitForFinished(500))
+                          ::kill(pid_t(runner.processId()), signal);
+                  });
+    QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+    if (!errLine.isEmpty())
+        QVERIFY2(QString::fromUtf8(outcome.err).split('\n').contains(errLine),
+                 outcome.err.constData());
+    if (unsolicited >= 0) {
+        int seen = 0;
+        for (const QJsonObject& line : JsonLines(outcome.out)) {
+            const QJsonObject summary = line.value("summary").toObject();
+            QCOMPARE((summary.isEmpty() ? line : summary).value("controller").toString(),
+                     "127.0.0.1:" + QString::number(sim.port));
+            seen += line.contains("unsolicited") ? 1 : 0;
+            if (!line.contains("reply"))
+                continue;
+            QCOMPARE(line.value("after_resend").toBool(), line.value("resends").toInt() > 0);
+            // Timed from the first sending: a resent command waited at least a reply timeout.
+            QVERIFY(line.value("resends").toInt() == 0 || line.value("rtt_ms").toDouble() > 1000);
+            if (ownReplies)
+                QCOMPARE(line.value("reply").toString().toUtf8(),
+                         ReplyTo(line.value("command").toString().toUtf8()));
+        }
+        QCOMPARE(seen, unsolicited);
+    }
+    QFile report(m_folder.filePath("r.xml"));
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&report);
+    while (!xml.atEnd() &&
+           !(xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"testsuite")) {
+    }
+    const QXmlStreamAttributes counts = xml.attributes();
+    QCOMPARE(QStringList({counts.value("tests").toString(), counts.value("failures").toString(),
+                          counts.value("errors").toString()})
+                 .join('/'),
+             junit);
+}
+
+// One line per reply in fixed columns under a header, the reply last; bytes
+// that are not UTF-8 and line breaks shown escaped.
 void TestRunner::textOutput() {
     LoopbackPeer peer;
     peer.answer = [](const QByteArray&) {
@@ -344,19 +484,23 @@ void TestRunner::textOutput() {
     QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
 
     const QStringList lines = QString::fromUtf8(outcome.out).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.size(), 7);
     const QString& header = lines[0];
     const QRegularExpression row(QStringLiteral(
-        R"(^\d\d:\d\d:\d\d\.\d{3} +1  Firmware  (\[0A!v=\\xff\\r\\n\x{e9}\]) +(\d+\.\d{3})  +0$)"));
-    for (const QString& line : {lines[1], lines[2]}) {
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d +(\d) {5}1  Firmware {5} +)"
+        R"((\d+\.\d{3})  +0  (\[0A!v=\\xff\\r\\n\x{e9}\])$)"));
+    for (const int cycle : {1, 2}) {
+        const QString& line = lines[cycle];
         const QRegularExpressionMatch match = row.match(line);
         QVERIFY2(match.hasMatch(), qPrintable(line));
-        QCOMPARE(match.capturedStart(1), header.indexOf("reply"));
+        QCOMPARE(match.captured(1).toInt(), cycle);
+        QCOMPARE(match.capturedEnd(1), header.indexOf("cycle") + 5);
         QCOMPARE(match.capturedEnd(2), header.indexOf("rtt ms") + 6);
-        QCOMPARE(line.size(), header.size());
+        QCOMPARE(match.capturedStart(3), header.indexOf("reply"));
     }
     QCOMPARE(lines[3], "2 replies, 0 resends, 2 cycles completed");
     QVERIFY(lines[4].startsWith("round trip ms: min "));
+    QVERIFY(lines[6].startsWith("   1  Firmware           2        0  min "));
 }
 
 // An urgent byte is data in its place, not a stall.
