@@ -22,10 +22,11 @@ QByteArray MillisecondsText(double ms) {
 } // namespace
 
 TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options,
-                               TRunOutput& output)
+                               TRunOutput& output, bool brief)
     : m_definition(std::move(definition)), m_options(options),
       m_controller(m_definition.address + ':' + m_definition.port), m_output(output),
-      m_socket(std::make_unique<TClientSocket>(nullptr)), m_tallies(kSlotCount + 1) {
+      m_brief(brief), m_socket(std::make_unique<TClientSocket>(nullptr)),
+      m_tallies(size_t(m_definition.items.size()) + 1) {
     m_cycle.CommandOf = [this](int slot) { return m_definition.Item(slot).command; };
     m_cycle.ItemCount = [this] { return m_definition.itemCount; };
     for (const TRunItem& item : m_definition.items)
@@ -41,14 +42,14 @@ TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& opt
     m_watchdog.setInterval(m_options.replyTimeoutMs);
     m_giveUp.setSingleShot(true);
     m_giveUp.setInterval(m_options.timeoutMs);
-    m_duration.setSingleShot(true);
-    m_duration.setInterval(m_options.durationMs);
-    for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp, &m_duration})
+    // Restarted when dialling starts; set here for a run stopped before.
+    m_started = QDateTime::currentDateTimeUtc();
+    m_clock.start();
+    for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp})
         timer->setTimerType(Qt::PreciseTimer);
     OnTimeout(m_sendTimer, &TControllerRun::SendTick);
     OnTimeout(m_watchdog, &TControllerRun::WatchdogTick);
     OnTimeout(m_giveUp, &TControllerRun::GiveUp);
-    OnTimeout(m_duration, &TControllerRun::DurationEnded);
 }
 
 TControllerRun::~TControllerRun() = default;
@@ -66,26 +67,25 @@ void TControllerRun::OnTimeout(QTimer& timer, void (TControllerRun::*handler)())
             [this, handler] { Guarded([&] { Handle([&] { (this->*handler)(); }); }); });
 }
 
-void TControllerRun::Enable(QTimer& timer) {
-    if (!timer.isActive())
-        timer.start();
+void TControllerRun::ArmSend() {
+    if (m_sendTimer.isActive())
+        return;
+    qint64 delayMs = kSendDelayMs;
+    if (m_options.intervalMs > 0 && !m_awaitingReply && m_cycle.TestStep == 1 && m_passStartNs >= 0)
+        delayMs = std::max<qint64>(delayMs, m_options.intervalMs -
+                                                (m_clock.nsecsElapsed() - m_passStartNs) / 1000000);
+    m_sendTimer.start(int(delayMs));
 }
 
-std::optional<int> TControllerRun::Start() {
+void TControllerRun::Start() {
     m_started = QDateTime::currentDateTimeUtc();
     m_clock.start();
-    try {
+    m_giveUp.start();
+    Handle([this] {
         m_socket->SetPort(StrToPort(m_definition.port));
         m_socket->SetAddress(m_definition.address);
         m_socket->SetActive(true);
-    } catch (const Exception& error) {
-        WriteLine(stderr, ErrorDisplayText(error.Message()));
-        return dynamic_cast<const ESocketError*>(&error) ? kRunConnection : kRunUsage;
-    }
-    if (m_options.durationMs > 0)
-        m_duration.start();
-    m_giveUp.start();
-    return std::nullopt;
+    });
 }
 
 void TControllerRun::Interrupt(int status) {
@@ -100,7 +100,13 @@ QByteArray TControllerRun::ConnectionMessage(const QByteArray& text,
 void TControllerRun::SocketConnect(QObject*, TCustomWinSocket*) {
     m_everConnected = true;
     // As Start Test does: the first command goes out one send delay later.
-    Enable(m_sendTimer);
+    ArmSend();
+    EndAttempt();
+}
+
+void TControllerRun::EndAttempt() {
+    if (!std::exchange(m_attemptOver, true) && AttemptEnded)
+        AttemptEnded();
 }
 
 void TControllerRun::SocketDisconnect(QObject*, TCustomWinSocket*) {
@@ -130,11 +136,13 @@ void TControllerRun::SendTick() {
         m_socket->WinSocket()->SendString(m_cycle.CommandOf(m_sentSlot));
         return;
     }
+    if (m_cycle.TestStep == 1)
+        m_passStartNs = m_clock.nsecsElapsed();
     const TCycleRules::TSend send = m_cycle.SendTick();
     if (send.action == TCycleRules::TSendAction::Skip) {
         StepAdvanced();
         if (!m_finishing)
-            Enable(m_sendTimer);
+            ArmSend();
         return;
     }
     if (send.action != TCycleRules::TSendAction::Send)
@@ -147,7 +155,7 @@ void TControllerRun::SendTick() {
 }
 
 void TControllerRun::WatchdogTick() {
-    Enable(m_sendTimer);
+    ArmSend();
 }
 
 void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
@@ -164,7 +172,7 @@ void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
         RecordReply(reply);
         StepAdvanced();
         if (!m_finishing)
-            Enable(m_sendTimer);
+            ArmSend();
     });
 }
 
@@ -222,16 +230,17 @@ void TControllerRun::GiveUp() {
                             EscapedText(item.label, true).toUtf8() + ")"));
 }
 
-void TControllerRun::DurationEnded() {
-    Finish(kRunCompleted);
-}
-
-void TControllerRun::Finish(int status, const QByteArray& message) {
+void TControllerRun::Finish(int status, QByteArray message) {
     if (m_finishing)
         return;
     m_finishing = true;
-    for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp, &m_duration})
+    for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp})
         timer->stop();
+    if (status == kRunCompleted && !m_everConnected) {
+        status = kRunConnection;
+        message =
+            ErrorDisplayText("Could not connect to " + m_controller + " before the run ended");
+    }
     const int pending = m_awaitingReply ? m_sentSlot : m_cycle.TestStep;
     if (status == kRunCompleted) {
         // A command resent more often than accepted fails even when the run
@@ -248,11 +257,13 @@ void TControllerRun::Finish(int status, const QByteArray& message) {
     }
     m_status = status;
     m_endMessage = message;
+    // One of many controllers says which it is.
     if (!message.isEmpty())
-        WriteLine(stderr, message);
+        WriteLine(stderr, m_brief ? m_controller + ": " + message : message);
     // Not inside the notification or tick that ended the run: the socket is
     // closed from the loop.
     QTimer::singleShot(0, this, [this] { Guarded([this] { Conclude(); }); });
+    EndAttempt();
 }
 
 void TControllerRun::Conclude() {
@@ -268,9 +279,9 @@ void TControllerRun::Conclude() {
         summary.reason = m_endMessage;
     for (const TRunItem& item : m_definition.items)
         summary.items.append(m_tallies[size_t(item.slot)]);
-    m_output.Summary(summary);
+    m_output.Summary(summary, m_brief);
     if (Finished)
-        Finished(m_status);
+        Finished(summary);
 }
 
 TCaseResult TControllerRun::CaseOf(const TItemTally& tally) const {

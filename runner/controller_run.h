@@ -34,18 +34,24 @@ enum TRunStatus : int {
 // never takes bytes that arrive while no command awaits its reply as a reply.
 class TControllerRun : public QObject {
 public:
-    TControllerRun(TRunDefinition definition, const TRunOptions& options, TRunOutput& output);
+    // With brief, the summary is one line of text (one of many controllers).
+    TControllerRun(TRunDefinition definition, const TRunOptions& options, TRunOutput& output,
+                   bool brief);
     ~TControllerRun() override;
 
-    // Starts the connection attempt. When the component refuses at once,
-    // prints the error and gives the exit status; nothing runs then.
-    std::optional<int> Start();
-    // Stops sending, closes the connection and reports.
+    // Starts the connection attempt. When the component refuses at once, the
+    // run ends as a lost connection does.
+    void Start();
+    // Stops sending, closes the connection and reports. kRunCompleted ends
+    // the run as its duration running out does.
     void Interrupt(int status = kRunInterrupted);
 
+    // Called once when the connection attempt is over: connected, or the
+    // run ended before it was.
+    std::function<void()> AttemptEnded;
     // Called once from the event loop when the run has closed the connection
-    // and written its summary.
-    std::function<void(int status)> Finished;
+    // and written its summary, which it passes on.
+    std::function<void(const TRunSummary& summary)> Finished;
 
     // "address:port", as every line of output names the controller.
     const QByteArray& Controller() const { return m_controller; }
@@ -60,15 +66,14 @@ private:
     void SendTick();
     void WatchdogTick();
     void GiveUp();
-    void DurationEnded();
 
     // Runs a handler; an error it raises ends this run (status 1).
     void Handle(const std::function<void()>& handler);
     // Runs a timer's handler inside Handle.
     void OnTimeout(QTimer& timer, void (TControllerRun::*handler)());
-    // Enabling an enabled timer keeps its running interval, as the window's
-    // timers do.
-    static void Enable(QTimer& timer);
+    // Arms the send timer for the next command: the send delay, or longer
+    // where --interval holds the next pass back.
+    void ArmSend();
     void RecordReply(const TCycleRules::TReply& reply);
     void RecordUnsolicited(const QByteArray& bytes);
     // Ends the run when standard output has gone.
@@ -79,7 +84,9 @@ private:
     QByteArray ConnectionMessage(const QByteArray& text, const QByteArray& reason) const;
     // Ends the run once: stops the timers, prints message (if any) as a line
     // on standard error, then closes and reports from the event loop.
-    void Finish(int status, const QByteArray& message = {});
+    void Finish(int status, QByteArray message = {});
+    // Tells the owner once that the connection attempt is over.
+    void EndAttempt();
     void Conclude();
     // The test case of one item once the run has ended.
     TCaseResult CaseOf(const TItemTally& tally) const;
@@ -88,21 +95,23 @@ private:
     const TRunOptions m_options;
     const QByteArray m_controller;
     TRunOutput& m_output;
+    const bool m_brief;
     TCycleRules m_cycle;
     std::unique_ptr<TClientSocket> m_socket;
     QTimer m_sendTimer;
     QTimer m_watchdog;
     QTimer m_giveUp;
-    QTimer m_duration;
     QElapsedTimer m_clock;
     QDateTime m_started;
 
     bool m_everConnected = false;
+    bool m_attemptOver = false;
     bool m_finishing = false;
     int m_status = kRunCompleted;
     QByteArray m_endMessage;
     int m_failingSlot = 0; // the item the run stopped at, when it did not complete
     int m_passes = 0;
+    qint64 m_passStartNs = -1; // when the current pass sent its first item
     int m_unsolicited = 0;
     // The command awaiting its reply: its slot, its first sending, and how
     // often it went out again since.
@@ -110,5 +119,5 @@ private:
     int m_sentSlot = 0;
     qint64 m_firstSentNs = 0;
     int m_resends = 0;
-    std::vector<TItemTally> m_tallies; // indexed by slot
+    std::vector<TItemTally> m_tallies; // indexed by slot, up to the last item's
 };

@@ -5,7 +5,7 @@
 #include "base/guard.h"
 #include "base/text.h"
 #include "connection/resolver.h"
-#include "runner/controller_run.h"
+#include "runner/fleet_run.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -15,32 +15,17 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
 
-// The address and port the run connects to, checked by the window's rules
-// before anything connects. An error names the definition's line when the
-// value came from there.
-void CheckEndpoint(const TRunDefinition& definition, const TRunOptions& options) {
-    const auto where = [&](bool fromCommandLine, int line, const QByteArray& message) {
-        return fromCommandLine ? message : AtLine(options.file, line, message);
-    };
-    try {
-        StrToPort(definition.port);
-    } catch (const EConvertError& error) {
-        throw EConvertError(where(options.port.has_value(), kPortLineNumber, error.Message()));
-    }
-    in_addr_t address = 0;
-    if (!ParseIPv4(definition.address, &address))
-        throw EConvertError(
-            where(options.address.has_value(), kAddressLineNumber,
-                  FormatMessage("'%s' is not a valid IPv4 address", definition.address)));
-}
+// Descriptors the runner needs besides one per controller: standard streams,
+// the quit signals, the report, and what Qt keeps open.
+constexpr rlim_t kOtherDescriptors = 32;
 
-// The definition with the command line's address and port, or nothing (the
-// reason printed) when it cannot be run.
+// The definition, or nothing (the reason printed) when it cannot be run.
 std::optional<TRunDefinition> UsableDefinition(const TRunOptions& options) {
     try {
         TRunDefinition definition = ReadRunDefinition(options.file);
@@ -48,11 +33,6 @@ std::optional<TRunDefinition> UsableDefinition(const TRunOptions& options) {
             WriteLine(stderr, AtLine(options.file, definition.firstLineLeftOut,
                                      "warning: only " + QByteArray::number(kSlotCount) +
                                          " items are run; this line and those after it are not"));
-        if (options.address)
-            definition.address = *options.address;
-        if (options.port)
-            definition.port = *options.port;
-        CheckEndpoint(definition, options);
         if (!definition.HasCommand())
             throw EConvertError(
                 FormatMessage("No commands in %s", QFile::encodeName(options.file)));
@@ -63,6 +43,61 @@ std::optional<TRunDefinition> UsableDefinition(const TRunOptions& options) {
         WriteLine(stderr, ErrorDisplayText(error.Message()));
     }
     return std::nullopt;
+}
+
+// Checks one value by the window's rules; an error names the definition's
+// line when the value came from there.
+void CheckFromDefinition(const std::function<void()>& check, bool fromCommandLine,
+                         const QString& file, int line) {
+    try {
+        check();
+    } catch (const EConvertError& error) {
+        throw EConvertError(fromCommandLine ? error.Message()
+                                            : AtLine(file, line, error.Message()));
+    }
+}
+
+// The controllers to run against, every address and port checked before
+// anything connects: the command line's addresses and the hosts file's, or
+// else the definition's own.
+QList<TEndpoint> Endpoints(const TRunDefinition& definition, const TRunOptions& options) {
+    const QByteArray port = options.port.value_or(definition.port);
+    CheckFromDefinition([&] { StrToPort(port); }, options.port.has_value(), options.file,
+                        kPortLineNumber);
+    QList<TEndpoint> endpoints;
+    for (const QByteArray& address : options.addresses) {
+        endpoints.append({address, port});
+        CheckEndpoint(endpoints.constLast());
+    }
+    if (!options.hostsFile.isEmpty())
+        endpoints += ReadHostsFile(options.hostsFile, port);
+    if (options.addresses.isEmpty() && options.hostsFile.isEmpty()) {
+        endpoints.append({definition.address, port});
+        CheckFromDefinition([&] { CheckEndpoint(endpoints.constLast()); }, false, options.file,
+                            kAddressLineNumber);
+    }
+    if (endpoints.isEmpty())
+        throw EConvertError(
+            FormatMessage("No controllers in %s", QFile::encodeName(options.hostsFile)));
+    return endpoints;
+}
+
+// Raises the open-file limit as far as it goes; refuses, before anything
+// connects, a list of controllers that needs more descriptors than that.
+void RaiseDescriptorLimit(qsizetype controllers) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const rlim_t needed = rlim_t(controllers) + kOtherDescriptors;
+    if (limit.rlim_cur != RLIM_INFINITY && needed > limit.rlim_cur)
+        throw EConvertError(QByteArray::number(qlonglong(controllers)) + " controllers need " +
+                            QByteArray::number(qulonglong(needed)) +
+                            " open files, but the limit is " +
+                            QByteArray::number(qulonglong(limit.rlim_cur)) +
+                            " (ulimit -n; the hard limit is the most a user can raise it to)");
 }
 
 // Opens the JUnit report for writing; it takes its place only when committed,
@@ -89,34 +124,41 @@ int Run(const TRunOptions& options, int quitSignals) {
     const std::optional<TRunDefinition> definition = UsableDefinition(options);
     if (!definition)
         return kRunUsage;
+    QList<TEndpoint> endpoints;
+    try {
+        endpoints = Endpoints(*definition, options);
+        RaiseDescriptorLimit(endpoints.size());
+    } catch (const EFOpenError& error) {
+        WriteLine(stderr, ErrorDisplayText(error.Message()) + " (" + error.Reason() + ")");
+        return kRunUsage;
+    } catch (const Exception& error) {
+        WriteLine(stderr, ErrorDisplayText(error.Message()));
+        return kRunUsage;
+    }
     QSaveFile report(options.junitFile);
     if (!options.junitFile.isEmpty() && !OpenReport(report, options))
         return kRunUsage;
 
     TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition->items));
-    TControllerRun run(*definition, options, output);
-    // Errors that reach the guard outside the run's own handlers end it too.
-    SetErrorSink([&run](const QByteArray& message) {
+    TFleetRun fleet(*definition, endpoints, options, output);
+    // Errors that reach the guard outside the runs' own handlers end them.
+    SetErrorSink([&fleet](const QByteArray& message) {
         WriteLine(stderr, ErrorDisplayText(message));
-        run.Interrupt(kRunConnection);
+        fleet.Interrupt(kRunConnection);
     });
-    int status = kRunCompleted;
-    if (const std::optional<int> refused = run.Start()) {
-        status = *refused;
-    } else {
-        run.Finished = [](int result) { QCoreApplication::exit(result); };
-        QSocketNotifier quit(quitSignals, QSocketNotifier::Read);
-        QObject::connect(&quit, &QSocketNotifier::activated, &run, [&] {
-            signalfd_siginfo info{};
-            if (::read(quitSignals, &info, sizeof info) < 0)
-                quit.setEnabled(false);
-            run.Interrupt();
-        });
-        status = QCoreApplication::exec();
-    }
+    fleet.Finished = [](int status) { QCoreApplication::exit(status); };
+    QSocketNotifier quit(quitSignals, QSocketNotifier::Read);
+    QObject::connect(&quit, &QSocketNotifier::activated, &fleet, [&] {
+        signalfd_siginfo info{};
+        if (::read(quitSignals, &info, sizeof info) < 0)
+            quit.setEnabled(false);
+        fleet.Interrupt(kRunInterrupted);
+    });
+    fleet.Start();
+    const int status = QCoreApplication::exec();
     SetErrorSink(nullptr);
     if (report.isOpen()) {
-        WriteJUnit(&report, {run.SuiteResult(QFileInfo(options.file).completeBaseName())});
+        WriteJUnit(&report, fleet.SuiteResults(QFileInfo(options.file).completeBaseName()));
         if (!report.commit())
             WriteLine(stderr, ErrorDisplayText(FormatMessage(
                                   "Cannot write file %s", QFile::encodeName(options.junitFile))) +

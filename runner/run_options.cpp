@@ -68,11 +68,34 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "Exit status: 0 passed, 1 connection failed or lost, 2 usage or definition error, "
         "3 the controller stopped answering, 5 a reply needed more resends than "
         "--max-resends, 130 interrupted (SIGINT, SIGTERM, SIGHUP), 141 standard output "
-        "closed.");
+        "closed.\n"
+        "\n"
+        "Several controllers (--address given more than once, --hosts) run side by side, each "
+        "with its own connection and cycle; every line of output names its controller, each "
+        "controller's summary is one line, and a last line (JSON: totals) sums them up and "
+        "names the controllers that failed. The exit status is the most severe of theirs, in "
+        "the order 1, 3, 5, 0; 130 or 141 when the whole run was stopped.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the version.");
-    const QCommandLineOption address("address", "Connect to this IPv4 address instead.", "A");
+    const QCommandLineOption address(
+        "address", "Connect to this IPv4 address instead; give it again for more controllers.",
+        "A");
     const QCommandLineOption port("port", "Connect to this TCP port instead.", "P");
+    const QCommandLineOption hosts(
+        "hosts",
+        "Run against every controller listed in FILE: one address or address:port a line "
+        "(the definition's port when none is given), # comments.",
+        "FILE");
+    const QCommandLineOption interval(
+        "interval",
+        "Start a pass over the items no sooner than SECONDS after the previous one started, "
+        "per controller (default 0: back to back).",
+        "SECONDS");
+    const QCommandLineOption maxConnecting(
+        "max-connecting",
+        QStringLiteral("Have at most N connection attempts in flight (default %1).")
+            .arg(kDefaultMaxConnecting),
+        "N");
     const QCommandLineOption cycles("cycles", "Stop after N passes over the items (default 1).",
                                     "N", "1");
     const QCommandLineOption duration("duration", "Stop after this many seconds.", "SECONDS");
@@ -87,8 +110,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption json("json", "Write JSON Lines instead of text.");
     const QCommandLineOption quiet("quiet", "Print only the summary.");
     const QCommandLineOption junit("junit", "Also write a JUnit XML report to FILE.", "FILE");
-    parser.addOptions({help, version, address, port, cycles, duration, timeout, replyTimeout,
-                       maxResends, json, quiet, junit});
+    parser.addOptions({help, version, address, port, hosts, interval, maxConnecting, cycles,
+                       duration, timeout, replyTimeout, maxResends, json, quiet, junit});
     parser.addPositionalArgument("FILE", "The test definition (default default1.tst).", "[FILE]");
 
     TCommandLine line;
@@ -106,8 +129,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     try {
         if (!files.isEmpty())
             options.file = files.constFirst();
-        if (parser.isSet(address))
-            options.address = TextBytes(parser.value(address));
+        for (const QString& value : parser.values(address))
+            options.addresses.append(TextBytes(value));
+        options.hostsFile = parser.value(hosts);
+        if (parser.isSet(interval) && parser.value(interval) != "0")
+            options.intervalMs = Milliseconds(parser, interval);
+        if (parser.isSet(maxConnecting))
+            options.maxConnecting = WholeNumber(parser, maxConnecting, 1);
         if (parser.isSet(port))
             options.port = TextBytes(parser.value(port));
         options.cycles =

@@ -1,24 +1,33 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
+// Connection attempts in flight at once, unless --max-connecting says
+// otherwise: enough to reach a station's units at once, few enough that
+// thousands of controllers are dialled in waves rather than in one burst.
+inline constexpr int kDefaultMaxConnecting = 128;
+
 // What one headless run does, as the command line asked.
 struct TRunOptions {
     QString file = QStringLiteral("default1.tst");
-    std::optional<QByteArray> address; // replaces the definition's address line
-    std::optional<QByteArray> port;    // replaces the definition's port line
-    int cycles = 1;                    // passes over the items; 0: no limit
-    int durationMs = 0;                // stop after this long; 0: no limit
-    int timeoutMs = 10000;             // give up after this long without a complete reply
-    int replyTimeoutMs = 1000; // resend a command unanswered this long (then the send delay)
-    int maxResends = 0;        // resends a reply may need and still pass
-    bool quiet = false;        // the summary only
-    bool json = false;         // JSON Lines instead of aligned text
-    QString junitFile;         // empty: no JUnit report
+    QList<QByteArray> addresses;    // replace the definition's address line, a controller each
+    QString hostsFile;              // more controllers, a line each
+    std::optional<QByteArray> port; // replaces the definition's port line
+    int cycles = 1;                 // passes over the items; 0: no limit
+    int durationMs = 0;             // stop after this long; 0: no limit
+    int timeoutMs = 10000;          // give up after this long without a complete reply
+    int replyTimeoutMs = 1000;      // resend a command unanswered this long (then the send delay)
+    int maxResends = 0;             // resends a reply may need and still pass
+    int intervalMs = 0;             // least time from the start of a pass to the start of the next
+    int maxConnecting = kDefaultMaxConnecting; // connection attempts in flight at once
+    bool quiet = false;                        // the summary only
+    bool json = false;                         // JSON Lines instead of aligned text
+    QString junitFile;                         // empty: no JUnit report
 };
 
 // The command line read: run with options, or show help or the version, or

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -209,11 +211,28 @@ int LabelWidthOf(const QList<TRunItem>& items) {
 }
 
 TRunOutput::TRunOutput(FILE* out, bool json, bool quiet, int labelWidth)
-    : m_out(out), m_json(json), m_quiet(quiet), m_labelWidth(labelWidth) {}
+    : m_out(out), m_buffered(!::isatty(::fileno(out))), m_json(json), m_quiet(quiet),
+      m_labelWidth(labelWidth) {}
 
 void TRunOutput::Line(const QByteArray& text) {
-    if (!m_closed && !WriteLine(m_out, text))
-        m_closed = true;
+    if (m_closed)
+        return;
+    if (!m_buffered) {
+        m_closed = !WriteLine(m_out, text);
+        return;
+    }
+    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+    std::fputc('\n', m_out);
+    // A full buffer is written on the way, and fails there on a closed pipe.
+    m_closed = std::ferror(m_out) != 0;
+    if (!m_closed && !std::exchange(m_pending, true) && FlushDue)
+        FlushDue();
+}
+
+void TRunOutput::Flush() {
+    m_pending = false;
+    if (!m_closed)
+        m_closed = std::fflush(m_out) != 0 || std::ferror(m_out) != 0;
 }
 
 void TRunOutput::Row(const QString& time, const QString& cycle, const QString& slot,
@@ -267,7 +286,7 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
         EscapedText(piece.bytes, true));
 }
 
-void TRunOutput::Summary(const TRunSummary& summary) {
+void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
     const TTotals totals = TotalsOf(summary.items);
     if (m_json) {
         QJsonArray items;
@@ -298,9 +317,16 @@ void TRunOutput::Summary(const TRunSummary& summary) {
         }
         return Line(QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
     }
-    Line(Counted(totals.replies, "reply", "replies") + ", " +
-         Counted(totals.resends, "resend", "resends") + ", " +
-         Counted(summary.cycles, "cycle", "cycles") + " completed");
+    const QByteArray counts = Counted(totals.replies, "reply", "replies") + ", " +
+                              Counted(totals.resends, "resend", "resends") + ", " +
+                              Counted(summary.cycles, "cycle", "cycles") + " completed";
+    if (brief)
+        return Line(summary.controller + ": " + counts + "; round trip ms " +
+                    RoundTripsText(totals.rttMs) + "; status " +
+                    QByteArray::number(summary.exitStatus) +
+                    (summary.reason.isEmpty() ? QByteArray()
+                                              : ": " + EscapedText(summary.reason, true).toUtf8()));
+    Line(counts);
     Line("round trip ms: " + RoundTripsText(totals.rttMs));
     const auto itemRow = [this](const QString& slot, const QString& label, const QString& replies,
                                 const QString& resends, const QString& rtt) {
@@ -328,6 +354,36 @@ void TRunOutput::Summary(const TRunSummary& summary) {
              (summary.failingSlot > 0 ? " at slot " + QByteArray::number(summary.failingSlot)
                                       : QByteArray()) +
              ": " + EscapedText(summary.reason, true).toUtf8());
+}
+
+void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int replies, int resends,
+                        int exitStatus) {
+    if (m_json) {
+        QJsonArray failures;
+        for (const TRunSummary& summary : failed)
+            failures.append(QJsonObject{{"controller", QString::fromLatin1(summary.controller)},
+                                        {"exit_status", summary.exitStatus},
+                                        {"reason", EscapedText(summary.reason, false)}});
+        return Line(QJsonDocument(QJsonObject{{"totals",
+                                               QJsonObject{
+                                                   {"controllers", controllers},
+                                                   {"failed", failures},
+                                                   {"replies", replies},
+                                                   {"resends", resends},
+                                                   {"exit_status", exitStatus},
+                                               }}})
+                        .toJson(QJsonDocument::Compact));
+    }
+    Line(Counted(controllers, "controller", "controllers") + ": " +
+         QByteArray::number(controllers - failed.size()) + " passed, " +
+         QByteArray::number(failed.size()) + " failed; " + Counted(replies, "reply", "replies") +
+         ", " + Counted(resends, "resend", "resends") + "; status " +
+         QByteArray::number(exitStatus));
+    for (const TRunSummary& summary : failed)
+        Line("failed: " + summary.controller + " (status " +
+             QByteArray::number(summary.exitStatus) +
+             (summary.reason.isEmpty() ? QByteArray(")")
+                                       : "): " + EscapedText(summary.reason, true).toUtf8()));
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -87,13 +88,24 @@ struct TRunSummary {
 };
 
 // Writes the replies as they come and the summary at the end: text in fixed
-// columns or JSON Lines, a line at a time.
+// columns or JSON Lines. A terminal sees every line at once; into a file or a
+// pipe lines are buffered, and the owner calls Flush within 100 ms of
+// FlushDue, so thousands of replies a second do not cost a write each.
 class TRunOutput {
 public:
     TRunOutput(FILE* out, bool json, bool quiet, int labelWidth);
+    // Called when a line was buffered and nothing was waiting before it.
+    std::function<void()> FlushDue;
+    void Flush();
     void Reply(const QByteArray& controller, const TReplyRecord& record);
     void Unsolicited(const QByteArray& controller, const TUnsolicited& piece);
-    void Summary(const TRunSummary& summary);
+    // With brief, text output sums the run up in one line (one controller of
+    // many); JSON is the same either way.
+    void Summary(const TRunSummary& summary, bool brief = false);
+    // After the summaries of several controllers: the totals, and which
+    // controllers failed and why.
+    void Totals(const QList<TRunSummary>& failed, int controllers, int replies, int resends,
+                int exitStatus);
     // A write failed: the reader of standard output has gone.
     bool Closed() const { return m_closed; }
 
@@ -103,6 +115,8 @@ private:
              const QString& rtt, const QString& resends, const QString& reply);
 
     FILE* m_out;
+    bool m_buffered;
+    bool m_pending = false;
     bool m_json;
     bool m_quiet;
     int m_labelWidth;

@@ -110,6 +110,7 @@ private slots:
     void junitReport();
     void reports_data();
     void reports();
+    void fleet();
     void textOutput();
     void urgentByte();
     void interrupted_data();
@@ -266,6 +267,8 @@ void TestRunner::failures_data() {
         << "nul.tst:4: a NUL byte in the line (the window stops reading there)";
     QTest::newRow("port line") << immediate << QStringList{"port.tst"} << 2
                                << "port.tst:2: '45843 ' is not a valid integer value.";
+    QTest::newRow("bad hosts line") << immediate << QStringList{"--hosts", "hosts.txt"} << 2
+                                    << "hosts.txt:3: '10.0.0.300' is not a valid IPv4 address.";
     QTest::newRow("report over the definition")
         << immediate << QStringList{"--junit", "default1.tst"} << 2
         << "The report would overwrite the definition default1.tst.";
@@ -298,6 +301,7 @@ void TestRunner::failures() {
     Write(m_folder, Definition(port, "A=[0A!?v]\r\nB" + QByteArray(1, '\0') + "=[0A!?rt]\r\n"),
           "nul.tst");
     Write(m_folder, "IP=127.0.0.1\r\nPort=45843 \r\nA=[0A!?v]\r\n", "port.tst");
+    Write(m_folder, "# bench\n127.0.0.1:3001\n10.0.0.300\n", "hosts.txt");
 
     const Outcome outcome = RunRunner(m_folder.path(), options);
     QCOMPARE(outcome.exitCode, exitCode);
@@ -470,6 +474,52 @@ void TestRunner::reports() {
                           counts.value("errors").toString()})
                  .join('/'),
              junit);
+}
+
+// Controllers from a hosts file run side by side: every line names its
+// controller, the healthy one cycles at full rate beside a silent and a
+// flooding one, the report has a suite each, and the status is the most
+// severe. Addresses given twice are two controllers, each held to --interval.
+void TestRunner::fleet() {
+    Sim healthy({}), silent({"--silent"}), flooding({"--flood"});
+    QVERIFY(healthy.port && silent.port && flooding.port);
+    const auto controller = [](const Sim& sim) { return "127.0.0.1:" + QString::number(sim.port); };
+    Write(m_folder, Definition(healthy.port, "Firmware=[0A!?v]\r\n"));
+    Write(m_folder,
+          ("# station 4\n" + controller(healthy) + "\n\n" + controller(silent) + "\n" +
+           controller(flooding) + " # floods\n")
+              .toUtf8(),
+          "hosts.txt");
+    QFile::remove(m_folder.filePath("f.xml"));
+    Outcome outcome = RunRunner(m_folder.path(), {"--hosts", "hosts.txt", "--json", "--duration",
+                                                  "2", "--timeout", "1.5", "--junit", "f.xml"});
+    QVERIFY2(outcome.exitCode == 3, outcome.err.constData());
+    QMap<QString, int> replies;
+    QJsonObject totals;
+    for (const QJsonObject& line : JsonLines(outcome.out)) {
+        if (line.contains("totals")) {
+            totals = line.value("totals").toObject();
+            continue;
+        }
+        const QJsonObject summary = line.value("summary").toObject();
+        const QString name = (summary.isEmpty() ? line : summary).value("controller").toString();
+        QVERIFY2(QStringList({controller(healthy), controller(silent), controller(flooding)})
+                     .contains(name),
+                 qPrintable(name));
+        replies[name] += line.contains("reply") ? 1 : 0;
+    }
+    QVERIFY2(replies.value(controller(healthy)) >= 17,
+             qPrintable(QString::number(replies.value(controller(healthy)))));
+    QCOMPARE(replies.value(controller(silent)) + replies.value(controller(flooding)), 0);
+    QCOMPARE(totals.value("failed").toArray().size(), 2);
+    QFile report(m_folder.filePath("f.xml"));
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QCOMPARE(report.readAll().count("<testsuite "), 3);
+
+    outcome = RunRunner(m_folder.path(), {"--address", "127.0.0.1", "--address", "127.0.0.1",
+                                          "--interval", "0.5", "--duration", "1.35", "--json"});
+    QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
+    QCOMPARE(JsonLines(outcome.out).size(), 6 + 2 + 1); // replies, summaries, totals
 }
 
 // One line per reply in fixed columns under a header, the reply last; bytes

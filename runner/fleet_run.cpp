@@ -1,0 +1,137 @@
+#include "runner/fleet_run.h"
+
+#include "base/guard.h"
+
+#include <numeric>
+
+namespace {
+
+// Which of two controllers' statuses the run reports: the one an operator
+// must act on first. A stopped run (signal, closed output) overrides all.
+int Severity(int status) {
+    switch (status) {
+    case kRunCompleted:
+        return 0;
+    case kRunResends:
+        return 1;
+    case kRunNoReply:
+        return 3;
+    case kRunConnection:
+        return 4;
+    case kRunUsage:
+        return 5;
+    default:
+        return 6;
+    }
+}
+
+QByteArray StatusText(int status) {
+    switch (status) {
+    case kRunResends:
+        return "replies needed more resends than allowed";
+    case kRunInterrupted:
+        return "interrupted";
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+TFleetRun::TFleetRun(const TRunDefinition& definition, const QList<TEndpoint>& endpoints,
+                     const TRunOptions& options, TRunOutput& output)
+    : m_options(options), m_output(output) {
+    const bool brief = endpoints.size() > 1;
+    m_runs.reserve(size_t(endpoints.size()));
+    for (const TEndpoint& endpoint : endpoints) {
+        TRunDefinition own = definition;
+        own.address = endpoint.address;
+        own.port = endpoint.port;
+        auto run = std::make_unique<TControllerRun>(std::move(own), options, output, brief);
+        run->AttemptEnded = [this] {
+            --m_dialling;
+            DialNext();
+        };
+        run->Finished = [this](const TRunSummary& summary) { ControllerFinished(summary); };
+        m_runs.push_back(std::move(run));
+    }
+    m_duration.setSingleShot(true);
+    m_duration.setTimerType(Qt::PreciseTimer);
+    connect(&m_duration, &QTimer::timeout, this, [this] { Interrupt(kRunCompleted); });
+    m_flush.setSingleShot(true);
+    m_flush.setInterval(100);
+    connect(&m_flush, &QTimer::timeout, this, [this] { m_output.Flush(); });
+    m_output.FlushDue = [this] { m_flush.start(); };
+}
+
+TFleetRun::~TFleetRun() {
+    m_output.FlushDue = nullptr;
+}
+
+void TFleetRun::Start() {
+    if (m_options.durationMs > 0)
+        m_duration.start(m_options.durationMs);
+    DialNext();
+}
+
+void TFleetRun::DialNext() {
+    // A run that ends inside Start hands its place back through here: the
+    // loop below takes it, rather than a call nested once per controller.
+    if (m_inDial)
+        return;
+    m_inDial = true;
+    while (m_stopStatus < 0 && m_dialling < m_options.maxConnecting &&
+           m_nextToDial < m_runs.size()) {
+        ++m_dialling;
+        m_runs[m_nextToDial++]->Start();
+    }
+    m_inDial = false;
+}
+
+void TFleetRun::Interrupt(int status) {
+    if (m_stopStatus >= 0)
+        return;
+    m_stopStatus = status;
+    m_duration.stop();
+    for (const auto& run : m_runs)
+        run->Interrupt(status);
+}
+
+void TFleetRun::ControllerFinished(const TRunSummary& summary) {
+    m_replies += std::accumulate(summary.items.begin(), summary.items.end(), 0,
+                                 [](int sum, const TItemTally& t) { return sum + t.replies; });
+    m_resends += std::accumulate(summary.items.begin(), summary.items.end(), 0,
+                                 [](int sum, const TItemTally& t) { return sum + t.resends; });
+    if (summary.exitStatus != kRunCompleted) {
+        TRunSummary failed{summary.controller,
+                           summary.cycles,
+                           summary.unsolicited,
+                           summary.exitStatus,
+                           summary.failingSlot,
+                           summary.reason,
+                           {}};
+        if (failed.reason.isEmpty())
+            failed.reason = StatusText(summary.exitStatus);
+        m_failed.append(failed);
+    }
+    if (Severity(summary.exitStatus) > Severity(m_status))
+        m_status = summary.exitStatus;
+    if (m_output.Closed())
+        Interrupt(kRunOutputClosed);
+    if (++m_finished < m_runs.size())
+        return;
+    const int status = m_stopStatus > 0 ? m_stopStatus : m_status;
+    if (m_runs.size() > 1)
+        m_output.Totals(m_failed, int(m_runs.size()), m_replies, m_resends, status);
+    m_flush.stop();
+    m_output.Flush();
+    if (Finished)
+        Finished(status);
+}
+
+QList<TSuiteResult> TFleetRun::SuiteResults(const QString& name) const {
+    QList<TSuiteResult> suites;
+    for (const auto& run : m_runs)
+        suites.append(run->SuiteResult(m_runs.size() > 1 ? name + " " + run->Controller() : name));
+    return suites;
+}

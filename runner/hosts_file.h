@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Where one controller listens.
+struct TEndpoint {
+    QByteArray address; // dotted IPv4, as the window takes it
+    QByteArray port;
+
+    QByteArray Text() const { return address + ':' + port; }
+};
+
+// Reads a list of controllers: one "address" or "address:port" a line, the
+// port defaulting to defaultPort; "#" starts a comment, blank lines are
+// skipped. Every address and port is checked by the window's rules before
+// anything connects: a bad line throws EConvertError "<file>:<line>: ...",
+// a file that cannot be read EFOpenError.
+QList<TEndpoint> ReadHostsFile(const QString& fileName, const QByteArray& defaultPort);
+
+// Checks an address and port by the window's rules; throws EConvertError
+// with the window's message.
+void CheckEndpoint(const TEndpoint& endpoint);
