@@ -1,0 +1,340 @@
+// Measures zyl-test-run against many controllers at once, beside bare_fleet,
+// the floor that does only the socket, read notifier and 100 ms timer work per
+// controller. For each size both run, one after the other, as child processes
+// against the bench's own light peer on 127.0.0.1 for a fixed time, with a
+// one-item definition (send, reply, 100 ms, send again).
+// Usage: bench_fleet [--sizes 10,100,1000,10000] [--duration 20] [--interval S]
+//                    [--max-connecting N] [--json]
+// Prints a Markdown table per size and program, then the ratios runner/floor.
+// "Steady" figures run from the moment the peer has accepted every connection
+// to shortly before the child's duration ends, so that neither start-up nor
+// the connect phase's crowd blurs the cycle.
+#include "bench/child_watch.h"
+#include "bench/file_limit.h"
+#include "bench/fleet_peer.h"
+#include "bench/monotonic_clock.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr double kSendDelayMs = 100;
+// A child gets this long beyond its duration to connect, finish and close.
+constexpr double kGraceSeconds = 60;
+// The steady window ends this long before the child's duration does.
+constexpr double kEndMarginSeconds = 0.25;
+// The floor's connection attempts in flight unless --max-connecting says.
+constexpr int kFloorConnecting = 256;
+
+struct TBenchOptions {
+    std::vector<int> sizes;
+    double durationS = 20, intervalS = 0;
+    std::optional<int> maxConnecting;
+    bool json = false;
+};
+
+struct TRow {
+    int controllers = 0;
+    const char* program = "";
+    int64_t startNs = 0;
+    TChildUse use;
+    double steadyS = 0, steadyCpuS = 0; // 0: no steady window
+    int64_t steadyReplies = 0;
+    TPeerFigures peer;
+};
+
+// The project's nearest rank: the smallest value with at least p of all at or
+// below it.
+double NearestRank(std::vector<float> values, double p) {
+    if (values.empty())
+        return NAN;
+    const size_t rank = std::max<size_t>(size_t(std::ceil(p * double(values.size()))), 1);
+    std::nth_element(values.begin(), values.begin() + long(rank - 1), values.end());
+    return values[rank - 1];
+}
+
+// The loopback round trip of an idle peer, median of 50: the part of a
+// controller's cycle beyond the 100 ms that no program can save.
+double IdleRoundTripMs() {
+    TFleetPeer peer(1, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(peer.Port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<float> ms;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        static const char kCommand[] = "[0A!?v]";
+        char reply[64];
+        for (int i = 0; i < 50; ++i) {
+            const int64_t sent = NowNs();
+            if (::send(fd, kCommand, sizeof kCommand - 1, MSG_NOSIGNAL) <= 0 ||
+                ::recv(fd, reply, sizeof reply, 0) <= 0)
+                break;
+            ms.push_back(float(NowNs() - sent) / 1e6F);
+        }
+    }
+    ::close(fd);
+    return NearestRank(ms, 0.5);
+}
+
+bool WriteFile(const QString& name, const QByteArray& bytes) {
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+class TFleetBench {
+public:
+    TFleetBench(const TBenchOptions& options, double idleRttMs)
+        : m_options(options), m_idleRttMs(idleRttMs) {}
+
+    bool Ready() const { return m_folder.isValid(); }
+
+    // One run of the runner (floor false) or the floor with `controllers`.
+    TRow Run(int controllers, bool floor, double durationS) {
+        TRow row{controllers, floor ? "floor" : "runner", 0, {}, 0, 0, 0, {}};
+        // A fresh peer, so a fresh port: no clash with the last run's
+        // connections still in TIME_WAIT.
+        TFleetPeer peer(controllers, m_options.intervalS);
+        const QStringList arguments = peer.Port() == 0 ? QStringList()
+                                      : floor
+                                          ? FloorArguments(peer.Port(), controllers, durationS)
+                                          : RunnerArguments(peer.Port(), controllers, durationS);
+        if (arguments.isEmpty()) {
+            row.use.exit = "no peer";
+            return row;
+        }
+        const QString base = m_folder.filePath(QString::fromLatin1(row.program) + '-' +
+                                               QString::number(controllers));
+        TChildWatch child(floor ? QStringLiteral(BARE_FLEET_PATH)
+                                : QStringLiteral(ZYL_TEST_RUN_PATH),
+                          arguments, base);
+        row.startNs = child.StartNs();
+        struct TSample {
+            int64_t ns = 0, cpuNs = 0, replies = 0;
+        };
+        const auto sample = [&] { return TSample{NowNs(), child.CpuNs(), peer.Replies()}; };
+        std::optional<TSample> from, to;
+        const int64_t endNs = row.startNs + int64_t((durationS - kEndMarginSeconds) * 1e9);
+        row.use = child.Wait(row.startNs + int64_t((durationS + kGraceSeconds) * 1e9), [&] {
+            if (!from && peer.Accepted() >= controllers)
+                from = sample();
+            else if (from && !to && NowNs() >= endNs)
+                to = sample();
+        });
+        row.peer = peer.Stop();
+        if (from && to) {
+            row.steadyS = double(to->ns - from->ns) / 1e9;
+            row.steadyCpuS = double(to->cpuNs - from->cpuNs) / 1e9;
+            row.steadyReplies = to->replies - from->replies;
+        }
+        if (row.use.exit != "0")
+            ReportError(base + QStringLiteral(".err"), row);
+        return row;
+    }
+
+    double IdealPerSecond(int controllers) const {
+        return controllers * 1000 /
+               std::max(kSendDelayMs + m_idleRttMs, m_options.intervalS * 1000);
+    }
+
+private:
+    // The runner's definition: the peer's address and port and one item.
+    QStringList RunnerArguments(uint16_t port, int controllers, double durationS) {
+        const QString definition = m_folder.filePath(QStringLiteral("one.tst"));
+        if (!WriteFile(definition,
+                       "IP=127.0.0.1\nPort=" + QByteArray::number(port) + "\nFirmware=[0A!?v]\n"))
+            return {};
+        QStringList arguments{QStringLiteral("--cycles"), QStringLiteral("0"),
+                              QStringLiteral("--duration"), QString::number(durationS),
+                              m_options.json ? QStringLiteral("--json")
+                                             : QStringLiteral("--quiet")};
+        // One controller goes by the definition alone, which any version of the
+        // runner takes: the baseline for memory per controller.
+        if (controllers > 1) {
+            const QString hosts = m_folder.filePath(QStringLiteral("hosts"));
+            const QByteArray line = "127.0.0.1:" + QByteArray::number(port) + '\n';
+            if (!WriteFile(hosts, line.repeated(controllers)))
+                return {};
+            arguments << QStringLiteral("--hosts") << hosts;
+        }
+        if (m_options.intervalS > 0)
+            // A reply every interval is no silence: the give-up time must
+            // exceed it.
+            arguments << QStringLiteral("--interval") << QString::number(m_options.intervalS)
+                      << QStringLiteral("--timeout") << QString::number(m_options.intervalS + 10);
+        if (m_options.maxConnecting)
+            arguments << QStringLiteral("--max-connecting")
+                      << QString::number(*m_options.maxConnecting);
+        return arguments << definition;
+    }
+
+    QStringList FloorArguments(uint16_t port, int controllers, double durationS) const {
+        return {QStringLiteral("127.0.0.1"),
+                QString::number(port),
+                QString::number(controllers),
+                QString::number(durationS),
+                QString::number(m_options.intervalS),
+                QString::number(m_options.maxConnecting.value_or(kFloorConnecting))};
+    }
+
+    static void ReportError(const QString& errorFile, const TRow& row) {
+        QFile file(errorFile);
+        const QByteArray first =
+            file.open(QIODevice::ReadOnly) ? file.readLine().trimmed() : QByteArray();
+        std::fprintf(stderr, "%s, %d controllers: exit %s: %s\n", row.program, row.controllers,
+                     row.use.exit.constData(), first.constData());
+    }
+
+    const TBenchOptions& m_options;
+    const double m_idleRttMs;
+    QTemporaryDir m_folder;
+};
+
+double RepliesPerSecond(const TRow& row) {
+    return row.steadyS > 0 ? double(row.steadyReplies) / row.steadyS : NAN;
+}
+
+double MicrosecondsPerReply(const TRow& row) {
+    return row.steadyReplies > 0 ? row.steadyCpuS * 1e6 / double(row.steadyReplies) : NAN;
+}
+
+QByteArray Figure(double value, int decimals) {
+    return std::isfinite(value) ? QByteArray::number(value, 'f', decimals) : QByteArray("-");
+}
+
+QByteArray Percent(double part, double whole) {
+    return Figure(whole > 0 ? 100 * part / whole : NAN, 1);
+}
+
+void PrintHeader(const TBenchOptions& options, double idleRttMs) {
+    std::printf("%g s per run on 127.0.0.1, interval %g s, idle round trip %.3f ms\n\n",
+                options.durationS, options.intervalS, idleRttMs);
+    std::printf("| controllers | program | CPU %% of a core, steady / whole run | CPU µs / reply | "
+                "peak RSS MiB | RSS / controller KiB | replies/s | ideal/s | %% of ideal | gap "
+                "after a reply, median / p99 ms | late p99 ms | connect all ms | exit | peer "
+                "CPU %% |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+}
+
+void PrintRow(const TRow& row, long baselineRssKiB, double ideal) {
+    const TChildUse& use = row.use;
+    const TPeerFigures& peer = row.peer;
+    const double rate = RepliesPerSecond(row);
+    const double rssPerController =
+        row.controllers > 1 && baselineRssKiB > 0
+            ? double(use.peakRssKiB - baselineRssKiB) / double(row.controllers - 1)
+            : NAN;
+    const QByteArray connected = peer.allConnectedNs != 0
+                                     ? Figure(double(peer.allConnectedNs - row.startNs) / 1e6, 0)
+                                     : QByteArray::number(peer.accepted) + " of " +
+                                           QByteArray::number(row.controllers) + " came";
+    std::printf("| %d | %s | %s / %s | %s | %s | %s | %s | %s | %s | %s / %s | %s | %s | %s | %s "
+                "|\n",
+                row.controllers, row.program, Percent(row.steadyCpuS, row.steadyS).constData(),
+                Percent(use.cpuS, use.wallS).constData(),
+                Figure(MicrosecondsPerReply(row), 1).constData(),
+                Figure(double(use.peakRssKiB) / 1024, 1).constData(),
+                Figure(rssPerController, 2).constData(), Figure(rate, 0).constData(),
+                Figure(ideal, 0).constData(), Percent(rate, ideal).constData(),
+                Figure(NearestRank(peer.gapMs, 0.5), 2).constData(),
+                Figure(NearestRank(peer.gapMs, 0.99), 2).constData(),
+                Figure(NearestRank(peer.lateMs, 0.99), 2).constData(), connected.constData(),
+                use.exit.constData(), Percent(peer.cpuSeconds, use.wallS).constData());
+}
+
+std::optional<TBenchOptions> ParseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption sizes("sizes", "Controller counts, comma-separated.", "N,...",
+                                   "10,100,1000,10000");
+    const QCommandLineOption duration("duration", "Seconds per run (default 20).", "S", "20");
+    const QCommandLineOption interval("interval", "Passed to the runner; the floor keeps it too.",
+                                      "S", "0");
+    const QCommandLineOption connecting("max-connecting", "Passed to both.", "N");
+    const QCommandLineOption json("json", "The runner writes JSON Lines instead of --quiet.");
+    parser.addOptions({sizes, duration, interval, connecting, json});
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty())
+        return std::nullopt;
+    TBenchOptions options;
+    for (const QString& size : parser.value(sizes).split(',')) {
+        const int count = size.toInt();
+        if (count < 1)
+            return std::nullopt;
+        options.sizes.push_back(count);
+    }
+    options.durationS = parser.value(duration).toDouble();
+    options.intervalS = parser.value(interval).toDouble();
+    if (parser.isSet(connecting))
+        options.maxConnecting = parser.value(connecting).toInt();
+    options.json = parser.isSet(json);
+    if (!(options.durationS > 1) || !(options.intervalS >= 0) ||
+        (options.maxConnecting && *options.maxConnecting < 1))
+        return std::nullopt;
+    return options;
+}
+
+struct TRatios {
+    int controllers;
+    double cpuPerReply, repliesPerSecond;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::optional<TBenchOptions> options = ParseOptions(QCoreApplication::arguments());
+    if (!options) {
+        std::fprintf(stderr, "usage: bench_fleet [--sizes 10,100,1000,10000] [--duration S > 1] "
+                             "[--interval S] [--max-connecting N] [--json]\n");
+        return 2;
+    }
+    // The peer holds one socket per controller.
+    const rlim_t fileLimit = RaiseOpenFileLimit();
+
+    const double idleRttMs = IdleRoundTripMs();
+    TFleetBench bench(*options, idleRttMs);
+    if (!bench.Ready())
+        return 1;
+    // Memory per controller is what N controllers hold beyond one.
+    const double baselineS = std::min(options->durationS, 3.0);
+    const long runnerBaseline = bench.Run(1, false, baselineS).use.peakRssKiB;
+    const long floorBaseline = bench.Run(1, true, baselineS).use.peakRssKiB;
+
+    PrintHeader(*options, idleRttMs);
+    std::vector<TRatios> ratios;
+    for (const int controllers : options->sizes) {
+        if (rlim_t(controllers) + 64 > fileLimit) {
+            std::fprintf(stderr, "%d controllers need more than the %llu descriptors allowed\n",
+                         controllers, static_cast<unsigned long long>(fileLimit));
+            continue;
+        }
+        const TRow runner = bench.Run(controllers, false, options->durationS);
+        PrintRow(runner, runnerBaseline, bench.IdealPerSecond(controllers));
+        const TRow floor = bench.Run(controllers, true, options->durationS);
+        PrintRow(floor, floorBaseline, bench.IdealPerSecond(controllers));
+        std::fflush(stdout);
+        ratios.push_back({controllers, MicrosecondsPerReply(runner) / MicrosecondsPerReply(floor),
+                          RepliesPerSecond(runner) / RepliesPerSecond(floor)});
+    }
+
+    std::printf("\n| controllers | CPU per reply runner / floor | replies/s runner / floor |\n");
+    std::printf("|---|---|---|\n");
+    for (const TRatios& ratio : ratios)
+        std::printf("| %d | %s | %s |\n", ratio.controllers,
+                    Figure(ratio.cpuPerReply, 2).constData(),
+                    Figure(ratio.repliesPerSecond, 2).constData());
+    return 0;
+}
