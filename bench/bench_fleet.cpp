@@ -4,7 +4,7 @@
 // against the bench's own light peer on 127.0.0.1 for a fixed time, with a
 // one-item definition (send, reply, 100 ms, send again).
 // Usage: bench_fleet [--sizes 10,100,1000,10000] [--duration 20] [--interval S]
-//                    [--max-connecting N] [--json]
+//                    [--max-connecting N] [--json] [--runner-option OPTION]...
 // Prints a Markdown table per size and program, then the ratios runner/floor.
 // "Steady" figures run from the moment the peer has accepted every connection
 // to shortly before the child's duration ends, so that neither start-up nor
@@ -12,6 +12,7 @@
 #include "bench/child_watch.h"
 #include "bench/file_limit.h"
 #include "bench/fleet_peer.h"
+#include "bench/fleet_table.h"
 #include "bench/monotonic_clock.h"
 
 #include <QCommandLineParser>
@@ -44,27 +45,8 @@ struct TBenchOptions {
     double durationS = 20, intervalS = 0;
     std::optional<int> maxConnecting;
     bool json = false;
+    QStringList runnerOptions;
 };
-
-struct TRow {
-    int controllers = 0;
-    const char* program = "";
-    int64_t startNs = 0;
-    TChildUse use;
-    double steadyS = 0, steadyCpuS = 0; // 0: no steady window
-    int64_t steadyReplies = 0;
-    TPeerFigures peer;
-};
-
-// The project's nearest rank: the smallest value with at least p of all at or
-// below it.
-double NearestRank(std::vector<float> values, double p) {
-    if (values.empty())
-        return NAN;
-    const size_t rank = std::max<size_t>(size_t(std::ceil(p * double(values.size()))), 1);
-    std::nth_element(values.begin(), values.begin() + long(rank - 1), values.end());
-    return values[rank - 1];
-}
 
 // The loopback round trip of an idle peer, median of 50: the part of a
 // controller's cycle beyond the 100 ms that no program can save.
@@ -179,7 +161,7 @@ private:
         if (m_options.maxConnecting)
             arguments << QStringLiteral("--max-connecting")
                       << QString::number(*m_options.maxConnecting);
-        return arguments << definition;
+        return arguments << m_options.runnerOptions << definition;
     }
 
     QStringList FloorArguments(uint16_t port, int controllers, double durationS) const {
@@ -204,58 +186,6 @@ private:
     QTemporaryDir m_folder;
 };
 
-double RepliesPerSecond(const TRow& row) {
-    return row.steadyS > 0 ? double(row.steadyReplies) / row.steadyS : NAN;
-}
-
-double MicrosecondsPerReply(const TRow& row) {
-    return row.steadyReplies > 0 ? row.steadyCpuS * 1e6 / double(row.steadyReplies) : NAN;
-}
-
-QByteArray Figure(double value, int decimals) {
-    return std::isfinite(value) ? QByteArray::number(value, 'f', decimals) : QByteArray("-");
-}
-
-QByteArray Percent(double part, double whole) {
-    return Figure(whole > 0 ? 100 * part / whole : NAN, 1);
-}
-
-void PrintHeader(const TBenchOptions& options, double idleRttMs) {
-    std::printf("%g s per run on 127.0.0.1, interval %g s, idle round trip %.3f ms\n\n",
-                options.durationS, options.intervalS, idleRttMs);
-    std::printf("| controllers | program | CPU %% of a core, steady / whole run | CPU µs / reply | "
-                "peak RSS MiB | RSS / controller KiB | replies/s | ideal/s | %% of ideal | gap "
-                "after a reply, median / p99 ms | late p99 ms | connect all ms | exit | peer "
-                "CPU %% |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
-}
-
-void PrintRow(const TRow& row, long baselineRssKiB, double ideal) {
-    const TChildUse& use = row.use;
-    const TPeerFigures& peer = row.peer;
-    const double rate = RepliesPerSecond(row);
-    const double rssPerController =
-        row.controllers > 1 && baselineRssKiB > 0
-            ? double(use.peakRssKiB - baselineRssKiB) / double(row.controllers - 1)
-            : NAN;
-    const QByteArray connected = peer.allConnectedNs != 0
-                                     ? Figure(double(peer.allConnectedNs - row.startNs) / 1e6, 0)
-                                     : QByteArray::number(peer.accepted) + " of " +
-                                           QByteArray::number(row.controllers) + " came";
-    std::printf("| %d | %s | %s / %s | %s | %s | %s | %s | %s | %s | %s / %s | %s | %s | %s | %s "
-                "|\n",
-                row.controllers, row.program, Percent(row.steadyCpuS, row.steadyS).constData(),
-                Percent(use.cpuS, use.wallS).constData(),
-                Figure(MicrosecondsPerReply(row), 1).constData(),
-                Figure(double(use.peakRssKiB) / 1024, 1).constData(),
-                Figure(rssPerController, 2).constData(), Figure(rate, 0).constData(),
-                Figure(ideal, 0).constData(), Percent(rate, ideal).constData(),
-                Figure(NearestRank(peer.gapMs, 0.5), 2).constData(),
-                Figure(NearestRank(peer.gapMs, 0.99), 2).constData(),
-                Figure(NearestRank(peer.lateMs, 0.99), 2).constData(), connected.constData(),
-                use.exit.constData(), Percent(peer.cpuSeconds, use.wallS).constData());
-}
-
 std::optional<TBenchOptions> ParseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     const QCommandLineOption sizes("sizes", "Controller counts, comma-separated.", "N,...",
@@ -265,7 +195,10 @@ std::optional<TBenchOptions> ParseOptions(const QStringList& arguments) {
                                       "S", "0");
     const QCommandLineOption connecting("max-connecting", "Passed to both.", "N");
     const QCommandLineOption json("json", "The runner writes JSON Lines instead of --quiet.");
-    parser.addOptions({sizes, duration, interval, connecting, json});
+    const QCommandLineOption runnerOption(
+        "runner-option", "One more argument for the runner, such as --reply-timeout=5000.",
+        "OPTION");
+    parser.addOptions({sizes, duration, interval, connecting, json, runnerOption});
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty())
         return std::nullopt;
     TBenchOptions options;
@@ -280,16 +213,12 @@ std::optional<TBenchOptions> ParseOptions(const QStringList& arguments) {
     if (parser.isSet(connecting))
         options.maxConnecting = parser.value(connecting).toInt();
     options.json = parser.isSet(json);
+    options.runnerOptions = parser.values(runnerOption);
     if (!(options.durationS > 1) || !(options.intervalS >= 0) ||
         (options.maxConnecting && *options.maxConnecting < 1))
         return std::nullopt;
     return options;
 }
-
-struct TRatios {
-    int controllers;
-    double cpuPerReply, repliesPerSecond;
-};
 
 } // namespace
 
@@ -298,7 +227,8 @@ int main(int argc, char** argv) {
     const std::optional<TBenchOptions> options = ParseOptions(QCoreApplication::arguments());
     if (!options) {
         std::fprintf(stderr, "usage: bench_fleet [--sizes 10,100,1000,10000] [--duration S > 1] "
-                             "[--interval S] [--max-connecting N] [--json]\n");
+                             "[--interval S] [--max-connecting N] [--json] [--runner-option "
+                             "OPTION]...\n");
         return 2;
     }
     // The peer holds one socket per controller.
@@ -313,7 +243,7 @@ int main(int argc, char** argv) {
     const long runnerBaseline = bench.Run(1, false, baselineS).use.peakRssKiB;
     const long floorBaseline = bench.Run(1, true, baselineS).use.peakRssKiB;
 
-    PrintHeader(*options, idleRttMs);
+    PrintHeader(options->durationS, options->intervalS, idleRttMs);
     std::vector<TRatios> ratios;
     for (const int controllers : options->sizes) {
         if (rlim_t(controllers) + 64 > fileLimit) {
@@ -326,15 +256,9 @@ int main(int argc, char** argv) {
         const TRow floor = bench.Run(controllers, true, options->durationS);
         PrintRow(floor, floorBaseline, bench.IdealPerSecond(controllers));
         std::fflush(stdout);
-        ratios.push_back({controllers, MicrosecondsPerReply(runner) / MicrosecondsPerReply(floor),
-                          RepliesPerSecond(runner) / RepliesPerSecond(floor)});
+        ratios.push_back(RatiosOf(runner, floor));
     }
 
-    std::printf("\n| controllers | CPU per reply runner / floor | replies/s runner / floor |\n");
-    std::printf("|---|---|---|\n");
-    for (const TRatios& ratio : ratios)
-        std::printf("| %d | %s | %s |\n", ratio.controllers,
-                    Figure(ratio.cpuPerReply, 2).constData(),
-                    Figure(ratio.repliesPerSecond, 2).constData());
+    PrintRatios(ratios);
     return 0;
 }
