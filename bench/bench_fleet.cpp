@@ -231,6 +231,10 @@ int main(int argc, char** argv) {
                              "OPTION]...\n");
         return 2;
     }
+    // With few passes per controller, where each one's phase falls decides
+    // whether a pass lands inside the window.
+    if (options->intervalS > 0 && options->durationS < 6 * options->intervalS)
+        std::fprintf(stderr, "replies/s is coarse with fewer than 6 intervals per run\n");
     // The peer holds one socket per controller.
     const rlim_t fileLimit = RaiseOpenFileLimit();
 

@@ -33,8 +33,8 @@ TFleetPeer::TFleetPeer(int controllers, double intervalSeconds)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    // The kernel caps the backlog at net.core.somaxconn; the dialers bound
-    // their attempts in flight well below it.
+    // The kernel caps the backlog at net.core.somaxconn (4096 here); the
+    // dialers' bound on attempts in flight keeps them below it.
     if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         ::listen(m_listener, 4096) != 0 ||
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
@@ -85,7 +85,7 @@ void TFleetPeer::Accept(int64_t nowNs) {
     for (;;) {
         const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
-            return; // EAGAIN: all taken; anything else (EMFILE): the dialer sees it
+            return; // EAGAIN: all taken (the bench keeps sizes within its descriptors)
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.u32 = uint32_t(m_connections.size());
@@ -114,9 +114,9 @@ void TFleetPeer::Answer(TConnection& connection) {
             m_figures.gapMs.push_back(float(arrivedNs - connection.replyNs) / 1e6F);
             m_figures.lateMs.push_back(float(arrivedNs - earliest) / 1e6F);
         }
-        // A short reply always fits the socket's buffer; a dialer that stops
-        // reading only loses its own replies.
-        if (::send(connection.fd, kReply, sizeof kReply - 1, MSG_NOSIGNAL) < 0)
+        // A dialer that stops reading fills its buffer and loses its own
+        // replies; it never holds up the others.
+        if (::send(connection.fd, kReply, sizeof kReply - 1, MSG_NOSIGNAL) < 0 && errno != EAGAIN)
             return Close(connection);
         connection.commandNs = arrivedNs;
         connection.replyNs = NowNs();
