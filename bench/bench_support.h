@@ -3,6 +3,7 @@
 // What the benchmark programs share: a monotonic clock, percentiles, a
 // bounded wait on the event loop, and the simulated controller in its own
 // process.
+#include "bench/monotonic_clock.h"
 #include "run_until.h"
 
 #include <QEventLoop>
@@ -10,16 +11,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <vector>
-
-// CLOCK_MONOTONIC in ns, the clock of controller-sim's stamps.
-inline qint64 NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 inline double Percentile(std::vector<double> values, double p) {
     if (values.empty())

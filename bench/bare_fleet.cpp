@@ -1,0 +1,202 @@
+// The floor for many controllers in one process: a bare QCoreApplication
+// program that keeps N connections cycling - send a fixed command, read until
+// "]", wait 100 ms, send again - with one read notifier and one single-shot
+// timer per controller and nothing else: no parsing, no output per reply. At
+// the end it prints "replies R connected C of N lost L".
+// Usage: bare_fleet ADDRESS PORT[-LAST] N SECONDS [INTERVAL [MAX_CONNECTING]]
+//   PORT-LAST spreads the controllers over a range of ports, one after the
+//   other; INTERVAL is the least time in seconds from one command to the next
+//   of a controller (default 0: 100 ms after each reply); MAX_CONNECTING
+//   bounds the connection attempts in flight (default 256).
+#include "bench/file_limit.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kSendDelay{100};
+constexpr char kCommand[] = "[0A!?v]";
+
+struct TFleetOptions {
+    in_addr address{};
+    int firstPort = 0, lastPort = 0;
+    int controllers = 0;
+    milliseconds duration{0}, interval{0};
+    int maxConnecting = 256;
+};
+
+struct TController {
+    int fd = -1;
+    quint16 port = 0;
+    std::unique_ptr<QSocketNotifier> connecting, reading;
+    QTimer sendTimer;
+    Clock::time_point passStart;
+};
+
+class TFleet {
+public:
+    explicit TFleet(const TFleetOptions& options) : m_options(options) {
+        for (int i = 0; i < options.controllers; ++i) {
+            TController& controller = m_controllers.emplace_back();
+            controller.port =
+                quint16(options.firstPort + i % (options.lastPort - options.firstPort + 1));
+            controller.sendTimer.setSingleShot(true);
+            controller.sendTimer.setTimerType(Qt::PreciseTimer);
+            QObject::connect(&controller.sendTimer, &QTimer::timeout,
+                             [this, &controller] { Send(controller); });
+        }
+    }
+
+    void Start() {
+        while (m_inFlight < m_options.maxConnecting && m_nextToDial < m_controllers.size())
+            Dial(m_controllers[m_nextToDial++]);
+    }
+
+    void Report() const {
+        std::printf("replies %lld connected %d of %d lost %d\n", m_replies, m_connected,
+                    m_options.controllers, m_lost);
+    }
+
+private:
+    void Dial(TController& controller) {
+        controller.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(controller.port);
+        peer.sin_addr = m_options.address;
+        if (::connect(controller.fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
+            return Connected(controller);
+        if (errno != EINPROGRESS)
+            return Drop(controller);
+        ++m_inFlight;
+        controller.connecting =
+            std::make_unique<QSocketNotifier>(controller.fd, QSocketNotifier::Write);
+        QObject::connect(controller.connecting.get(), &QSocketNotifier::activated,
+                         [this, &controller] { ConnectDone(controller); });
+    }
+
+    void ConnectDone(TController& controller) {
+        --m_inFlight;
+        // Never deleted inside its own activation: later, by the loop.
+        controller.connecting->setEnabled(false);
+        controller.connecting.release()->deleteLater();
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(controller.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        if (error == 0)
+            Connected(controller);
+        else
+            Drop(controller);
+        Start();
+    }
+
+    void Connected(TController& controller) {
+        ++m_connected;
+        controller.reading =
+            std::make_unique<QSocketNotifier>(controller.fd, QSocketNotifier::Read);
+        QObject::connect(controller.reading.get(), &QSocketNotifier::activated,
+                         [this, &controller] { Read(controller); });
+        Send(controller);
+    }
+
+    void Send(TController& controller) {
+        controller.passStart = Clock::now();
+        if (::send(controller.fd, kCommand, sizeof kCommand - 1, MSG_NOSIGNAL) < 0)
+            Drop(controller);
+    }
+
+    void Read(TController& controller) {
+        char bytes[512];
+        const ssize_t got = ::recv(controller.fd, bytes, sizeof bytes, 0);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (got <= 0)
+            return Drop(controller);
+        if (std::memchr(bytes, ']', size_t(got)) == nullptr)
+            return;
+        ++m_replies;
+        // The interval counts from the start of the pass, the send delay from
+        // the reply; whichever ends later.
+        const auto sinceStart = Clock::now() - controller.passStart;
+        const milliseconds wait = std::chrono::ceil<milliseconds>(m_options.interval - sinceStart);
+        controller.sendTimer.start(std::max(kSendDelay, wait));
+    }
+
+    void Drop(TController& controller) {
+        ++m_lost;
+        controller.sendTimer.stop();
+        if (controller.reading)
+            controller.reading->setEnabled(false);
+        ::close(controller.fd);
+        controller.fd = -1;
+    }
+
+    TFleetOptions m_options;
+    // A deque: controllers never move, so the handlers may hold references.
+    std::deque<TController> m_controllers;
+    size_t m_nextToDial = 0;
+    int m_inFlight = 0, m_connected = 0, m_lost = 0;
+    long long m_replies = 0;
+};
+
+milliseconds Seconds(const char* text) {
+    return milliseconds(std::llround(std::strtod(text, nullptr) * 1000));
+}
+
+bool ParseOptions(int argc, char** argv, TFleetOptions& options) {
+    if (argc < 5 || ::inet_pton(AF_INET, argv[1], &options.address) != 1)
+        return false;
+    char* rest = nullptr;
+    options.firstPort = int(std::strtol(argv[2], &rest, 10));
+    options.lastPort = *rest == '-' ? int(std::strtol(rest + 1, nullptr, 10)) : options.firstPort;
+    options.controllers = std::atoi(argv[3]);
+    options.duration = Seconds(argv[4]);
+    if (argc > 5)
+        options.interval = Seconds(argv[5]);
+    if (argc > 6)
+        options.maxConnecting = std::atoi(argv[6]);
+    return options.firstPort > 0 && options.lastPort >= options.firstPort &&
+           options.lastPort < 65536 && options.controllers > 0 && options.duration.count() > 0 &&
+           options.maxConnecting > 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    TFleetOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: bare_fleet ADDRESS PORT[-LAST] N SECONDS [INTERVAL "
+                             "[MAX_CONNECTING]]\n");
+        return 2;
+    }
+    RaiseOpenFileLimit();
+
+    TFleet fleet(options);
+    QTimer::singleShot(0, &app, [&fleet] { fleet.Start(); });
+    QTimer::singleShot(options.duration, &app, [&fleet] {
+        fleet.Report();
+        QCoreApplication::quit();
+    });
+    return QCoreApplication::exec();
+}
