@@ -147,6 +147,9 @@ void TControllerRun::SendTick() {
     }
     if (send.action != TCycleRules::TSendAction::Send)
         return;
+    // The wait for an answer starts with each command, so the pause that
+    // --interval puts between passes never counts as silence.
+    m_giveUp.start();
     m_awaitingReply = true;
     m_sentSlot = send.slot;
     m_firstSentNs = m_clock.nsecsElapsed();
