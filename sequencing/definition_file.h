@@ -13,6 +13,10 @@ inline constexpr qint64 kMaxDefinitionBytes = 64 * 1024 * 1024;
 // opened or is not a regular file.
 QByteArray ReadDefinitionFile(const QString& fileName);
 
+// Reads at most maxBytes of a file as ReadDefinitionFile does, NUL bytes
+// included, and throws as it does.
+QByteArray ReadFileHead(const QString& fileName, qint64 maxBytes);
+
 // One definition line split at its last "=": the label before it, the value
 // after it. Without "=" the label is empty and the value is the whole line.
 // Nothing is trimmed.
