@@ -96,11 +96,14 @@ Settings ParseArguments(const QCoreApplication& app) {
         "Pad each reply with this many euro signs (three bytes each in UTF-8) after its \"[\"; "
         "its \"]\" follows in a write of its own.",
         "n", "0");
+    const QCommandLineOption wrongReading(
+        "wrong-reading", "Answer the temperature request with 72.5, out of the range the "
+                         "example checks allow.");
     parser.addOptions(
         {port,         listen,       delay,      split,        splitGap,         dropEvery,
          silent,       closeAfter,   resetAfter, flood,        floodBytes,       quiet,
          stamp,        urgent,       drip,       resetInReply, halfCloseInReply, closeOnAccept,
-         hangOnAccept, bracketBurst, longReply});
+         hangOnAccept, bracketBurst, longReply,  wrongReading});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         UsageError("unexpected argument \"" + parser.positionalArguments().constFirst() + "\"");
@@ -132,6 +135,7 @@ Settings ParseArguments(const QCoreApplication& app) {
     behaviour.hangOnAccept = parser.isSet(hangOnAccept);
     behaviour.bracketBurst = int(NumberOption(parser, bracketBurst, 0, kMaxReplyBytes));
     behaviour.longReply = int(NumberOption(parser, longReply, 0, kMaxReplyBytes / 3));
+    behaviour.wrongReading = parser.isSet(wrongReading);
     return settings;
 }
 
