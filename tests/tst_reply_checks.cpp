@@ -132,6 +132,10 @@ void TestReplyChecks::refuses_data() {
     QTest::newRow("not a table") << QByteArray("T = 5")
                                  << QByteArray("c.toml:1:5: \"T\" must be a table of checks, not a "
                                                "number");
+    // A character the TOML library would misread; safe in a one-line string.
+    QTest::newRow("misread character")
+        << QByteArray("[T] # \xc2\xb0\nequals = \"\xc2\xb0\"\nmatch = \"\"\"\xc2\xb0\"\"\"")
+        << QByteArray("c.toml:3:12: character U+00B0 cannot stand here");
     QTest::newRow("first in the file") << QByteArray("[T]\nzz = 1\n[Other]\naa = 1")
                                        << QByteArray("c.toml:2:1: unknown key \"zz\"");
 }
