@@ -46,8 +46,9 @@ struct TVerdict {
 // same way: a reply matches whatever bytes it holds, invalid UTF-8 included,
 // and a non-ASCII character in a pattern matches its UTF-8 bytes; `.` and
 // character classes take one byte, "\xB0" is the byte B0. The pattern must
-// cover the whole reply. Every match runs under a match limit and fails with
-// "check too costly" when it hits it.
+// cover the whole reply. Every match runs under PCRE2 limits, the match limit
+// shrinking as the reply grows, and fails with "check too costly" when it
+// hits one: a check holds the loop for milliseconds at most.
 class TReplyChecks {
 public:
     // No checks: every reply is unchecked.
@@ -61,8 +62,6 @@ public:
     // The same for the file's text; `fileName` only names it in messages.
     static TReplyChecks Parse(const QByteArray& text, const QString& fileName,
                               const QList<QByteArray>& labels);
-
-    bool IsEmpty() const { return m_checks.isEmpty(); }
 
     // Judges the reply of an item labelled `label`, `rttMs` milliseconds
     // after its command went out. The keys are tried in the order equals,
