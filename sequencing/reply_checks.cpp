@@ -81,9 +81,7 @@ QRegularExpression LimitedWholePattern(const QString& pattern, int matchLimit) {
 
 // toml++ 3.3 (Debian 12) reaches __builtin_unreachable, undefined
 // behaviour, when it asks whether one of these non-ASCII characters is a
-// blank (U+00A1 to U+0499 among them; found by the fuzz target). It asks
-// outside strings and comments, where any non-ASCII character is an error
-// anyway, and in multi-line strings; one-line strings and comments are safe.
+// blank (U+00A1 to U+0499 among them; found by the fuzz target).
 bool TomlMisreadsAsBlank(char32_t c) {
     if (c < 0xA0 || c > 0xFEFF)
         return false;
@@ -95,74 +93,77 @@ bool TomlMisreadsAsBlank(char32_t c) {
              (c >= 0x2000 && c <= 0x200B) || (c >= 0x205F && c <= 0x2060) || c == 0x202F);
 }
 
-struct TUnsafeCharacter {
-    int line;
-    int column;
-    char32_t code;
-};
+// So the library reads each such character moved into private-use plane 15,
+// where it answers at once and the same (not a blank, not part of a bare key,
+// allowed in strings and comments); what it returns is moved back. A file
+// that holds plane 15 characters itself is refused: they would be ambiguous.
+constexpr char32_t kMovedBase = 0xF0000;
+constexpr char32_t kMovedEnd = kMovedBase + 0xFEFF;
 
-// The first character toml++ would misread, outside one-line strings and
-// comments. The scan ends at malformed UTF-8, where the library stops too.
-std::optional<TUnsafeCharacter> FindUnsafeCharacter(const QByteArray& text) {
-    enum class TIn { Keys, Comment, Basic, Literal, MultiBasic, MultiLiteral };
-    TIn in = TIn::Keys;
-    int line = 1, column = 1;
-    qsizetype i = 0;
-    const QByteArrayView view(text);
-    const auto at = [&](qsizetype from, const char* s) { return view.sliced(from).startsWith(s); };
-    // Passes over ASCII bytes (one column each).
-    const auto skip = [&](qsizetype bytes) {
-        i += bytes;
-        column += int(bytes);
-    };
-    while (i < text.size()) {
-        const uchar b = uchar(text[i]);
-        if (b == '\n') {
-            ++line;
-            column = 0;
-            if (in != TIn::MultiBasic && in != TIn::MultiLiteral)
-                in = TIn::Keys;
-        } else if (b >= 0x80) {
-            const int length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-            if (length == 0 || i + length > text.size())
-                return std::nullopt;
-            char32_t code = b & (0x7F >> length);
-            for (int k = 1; k < length; ++k) {
-                if ((uchar(text[i + k]) & 0xC0) != 0x80)
-                    return std::nullopt;
-                code = (code << 6) | (uchar(text[i + k]) & 0x3F);
-            }
-            const bool safe = in == TIn::Comment || in == TIn::Basic || in == TIn::Literal;
-            if (!safe && TomlMisreadsAsBlank(code))
-                return TUnsafeCharacter{line, column, code};
-            i += length - 1; // one column: the skip below
-        } else if (in == TIn::Keys) {
-            if (b == '#') {
-                in = TIn::Comment;
-            } else if (at(i, R"(""")") || at(i, "'''")) {
-                in = b == '"' ? TIn::MultiBasic : TIn::MultiLiteral;
-                skip(2);
-            } else if (b == '"' || b == '\'') {
-                in = b == '"' ? TIn::Basic : TIn::Literal;
-            }
-        } else if ((in == TIn::Basic || in == TIn::MultiBasic) && b == '\\') {
-            // An escaped quote or backslash ends nothing.
-            if (at(i + 1, "\"") || at(i + 1, "\\"))
-                skip(1);
-        } else if ((in == TIn::Basic && b == '"') || (in == TIn::Literal && b == '\'')) {
-            in = TIn::Keys;
-        } else if ((in == TIn::MultiBasic && at(i, R"(""")")) ||
-                   (in == TIn::MultiLiteral && at(i, "'''"))) {
-            // Up to two more quotes still belong to the string.
-            for (int extra = 0; extra < 2 && i + 3 < text.size() && uchar(text[i + 3]) == b;
-                 ++extra)
-                skip(1);
-            in = TIn::Keys;
-            skip(2);
-        }
-        skip(1);
+// The well-formed UTF-8 sequence at `i`: its code and length (0 when
+// malformed; the library reports that place itself).
+struct TCodePoint {
+    char32_t code;
+    int length;
+};
+TCodePoint DecodeAt(std::string_view text, size_t i) {
+    const uchar lead = uchar(text[i]);
+    const int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || i + size_t(length) > text.size())
+        return {0, 0};
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+        const uchar next = uchar(text[i + size_t(k)]);
+        if ((next & 0xC0) != 0x80)
+            return {0, 0};
+        code = (code << 6) | (next & 0x3F);
     }
-    return std::nullopt;
+    return {code, length};
+}
+
+QByteArray Utf8(char32_t code) {
+    return QString::fromUcs4(&code, 1).toUtf8();
+}
+
+// Moves every misread character into plane 15, or gives the place of a
+// plane 15 character already there (line, column) in `clash`.
+QByteArray MoveMisread(const QByteArray& text, std::pair<int, int>* clash) {
+    QByteArray moved;
+    moved.reserve(text.size());
+    const std::string_view view(text.constData(), size_t(text.size()));
+    int line = 1, column = 1;
+    for (size_t i = 0; i < view.size();) {
+        const TCodePoint point = DecodeAt(view, i);
+        if (point.length == 0) { // copied as it is, for the library to refuse
+            moved.append(view.substr(i).data(), qsizetype(view.size() - i));
+            break;
+        }
+        if (point.code >= kMovedBase && point.code <= kMovedEnd && !clash->first)
+            *clash = {line, column};
+        if (TomlMisreadsAsBlank(point.code))
+            moved += Utf8(kMovedBase + point.code);
+        else
+            moved.append(view.substr(i, size_t(point.length)).data(), point.length);
+        column = point.code == '\n' ? 1 : column + 1;
+        line += point.code == '\n' ? 1 : 0;
+        i += size_t(point.length);
+    }
+    return moved;
+}
+
+// A text the library returns, its characters back where they were.
+QByteArray MovedBack(std::string_view text) {
+    QByteArray bytes;
+    for (size_t i = 0; i < text.size();) {
+        const TCodePoint point = DecodeAt(text, i);
+        const size_t length = point.length == 0 ? 1 : size_t(point.length);
+        if (point.code >= kMovedBase && point.code <= kMovedEnd)
+            bytes += Utf8(point.code - kMovedBase);
+        else
+            bytes.append(text.substr(i, length).data(), qsizetype(length));
+        i += length;
+    }
+    return bytes;
 }
 
 const char* TypeName(const toml::node& node) {
@@ -197,25 +198,20 @@ public:
         : m_fileName(fileName), m_labels(labels) {}
 
     QHash<QByteArray, TReplyChecks::TCheck> Parse(const QByteArray& text) {
-        if (const std::optional<TUnsafeCharacter> unsafe = FindUnsafeCharacter(text)) {
-            const QByteArray code =
-                QByteArray::number(uint(unsafe->code), 16).toUpper().rightJustified(4, '0');
-            throw EChecksError(m_fileName, unsafe->line, unsafe->column,
-                               "character U+" + code +
-                                   " cannot stand here; write it in a one-line string, or as \\u" +
-                                   code);
-        }
+        std::pair<int, int> clash{0, 0};
+        const QByteArray moved = MoveMisread(text, &clash);
+        if (clash.first)
+            throw EChecksError(m_fileName, clash.first, clash.second,
+                               "private-use characters U+F0000 to U+FFEFF are not allowed");
         toml::table root;
         try {
-            root = toml::parse(std::string_view(text.constData(), size_t(text.size())));
+            root = toml::parse(std::string_view(moved.constData(), size_t(moved.size())));
         } catch (const toml::parse_error& error) {
-            Refuse(error.source(),
-                   "TOML syntax: " + QByteArray(error.description().data(),
-                                                qsizetype(error.description().size())));
+            Refuse(error.source(), "TOML syntax: " + MovedBack(error.description()));
         }
         QHash<QByteArray, TReplyChecks::TCheck> checks;
         for (const auto& [key, node] : InFileOrder(root)) {
-            const QByteArray label = Bytes(key->str());
+            const QByteArray label = MovedBack(key->str());
             if (!m_labels.contains(label))
                 Refuse(key->source(), "no item of the definition is labelled " + Quoted(label));
             const toml::table* table = node->as_table();
@@ -243,9 +239,7 @@ private:
         return entries;
     }
 
-    static QByteArray Bytes(std::string_view text) {
-        return QByteArray(text.data(), qsizetype(text.size()));
-    }
+    
 
     TReplyChecks::TCheck Check(const toml::table& table) const {
         TReplyChecks::TCheck check;
@@ -268,7 +262,7 @@ private:
                 if (*check.maxRttMs < 0)
                     Refuse(node->source(), "max_rtt_ms must not be negative");
             } else {
-                Refuse(key->source(), "unknown key " + Quoted(Bytes(name)) +
+                Refuse(key->source(), "unknown key " + Quoted(MovedBack(name)) +
                                           " (known: equals, match, min, max, max_rtt_ms)");
             }
         }
@@ -284,7 +278,7 @@ private:
         const auto* text = node.as_string();
         if (!text)
             Refuse(node.source(), QByteArray(key) + " must be text, not " + TypeName(node));
-        return Bytes(text->get());
+        return MovedBack(text->get());
     }
 
     // A bound as a number, and as the messages write it.

@@ -61,6 +61,10 @@ void TestReplyChecks::judge_data() {
     QTest::newRow("non-ASCII pattern matches its UTF-8")
         << QByteArray("match = '\\[°\\]'") << QByteArray("[\xc2\xb0]") << 1.0 << O::Pass
         << QByteArray();
+    // Characters the TOML library would misread as blanks, where it asks.
+    QTest::newRow("misread character")
+        << QByteArray("# \xc2\xb0\nmatch = \"\"\"\\\\[\\\n \xc2\xb0\\\\]\"\"\"")
+        << QByteArray("[\xc2\xb0]") << 1.0 << O::Pass << QByteArray();
     QTest::newRow("rtt within") << QByteArray("max_rtt_ms = 50") << QByteArray("]") << 50.0
                                 << O::Pass << QByteArray();
     QTest::newRow("rtt above") << QByteArray("max_rtt_ms = 50") << QByteArray("]") << 83.0
@@ -125,10 +129,8 @@ void TestReplyChecks::refuses_data() {
     QTest::newRow("not a table") << QByteArray("T = 5")
                                  << QByteArray("c.toml:1:5: \"T\" must be a table of checks, not a "
                                                "number");
-    // A character the TOML library would misread; safe in a one-line string.
-    QTest::newRow("misread character")
-        << QByteArray("[T] # \xc2\xb0\nequals = \"\xc2\xb0\"\nmatch = \"\"\"\xc2\xb0\"\"\"")
-        << QByteArray("c.toml:3:12: character U+00B0 cannot stand here");
+    QTest::newRow("private use") << QByteArray("[T]\nequals = '\xf3\xb0\x80\x80'")
+                                 << QByteArray("c.toml:2:11: private-use characters");
     QTest::newRow("first in the file") << QByteArray("[T]\nzz = 1\n[Other]\naa = 1")
                                        << QByteArray("c.toml:2:1: unknown key \"zz\"");
 }
