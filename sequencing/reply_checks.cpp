@@ -22,7 +22,7 @@ namespace {
 // budget, a few milliseconds of scanning; replies of a few hundred bytes get
 // the full limit. The depth limit bounds the interpreter's memory (it runs
 // where JIT does not).
-constexpr qint64 kWorkBudget = qint64(1) << 25;
+constexpr qint64 kWorkBudget = qint64(1) << 24;
 constexpr int kMaxMatchLimit = 1000000;
 constexpr int kDepthLimit = 10000;
 
