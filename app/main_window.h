@@ -2,7 +2,9 @@
 
 #include "connection/client_socket.h"
 #include "sequencing/cycle_rules.h"
+#include "sequencing/reply_checks.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -180,11 +182,15 @@ private:
     void StartupLoad();
     // Replaces the line store's content with the file's text.
     void FillLineStore(const QString& fileName);
+    // Reads the checks file beside a definition whose lines the line store
+    // holds, when there is one. A refused file leaves no checks.
+    void LoadReplyChecks(const QString& definitionFile);
 
     // The test is running exactly when Start Test reads "Stop Test".
     bool TestRunning() const;
     // Shows a complete reply in its slot's field, shaded; the other fields
-    // return to the window colour.
+    // return to the window colour. A reply that fails its check is red, with
+    // the reason as the field's tooltip.
     void ShowCompletedReply(const TCycleRules::TReply& reply);
 
     // Status message: the prefix and the address field's text, to the status
@@ -197,4 +203,6 @@ private:
     QWidget* m_client = nullptr; // the kClientWidth x kClientHeight area below the menu
     std::array<TTestSlot, kSlotCount> m_slots;
     bool m_activatedBefore = false;
+    TReplyChecks m_checks;
+    QElapsedTimer m_sentClock; // since the latest command went out
 };

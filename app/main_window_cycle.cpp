@@ -6,6 +6,7 @@
 #include "connection/client_socket.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
+#include "controls/label.h"
 #include "controls/timer.h"
 
 namespace {
@@ -36,9 +37,10 @@ void TForm1::Timer1Timer(QObject*) {
     if (TestRunning())
         TimerWatchDog->SetEnabled(true);
     const TCycleRules::TSend send = Cycle.SendTick();
-    if (send.action == TCycleRules::TSendAction::Send)
+    if (send.action == TCycleRules::TSendAction::Send) {
+        m_sentClock.start();
         ClientSocket1->WinSocket()->SendString(send.command);
-    else if (send.action == TCycleRules::TSendAction::Skip && TestRunning())
+    } else if (send.action == TCycleRules::TSendAction::Skip && TestRunning())
         Timer1->SetEnabled(true);
 }
 
@@ -63,4 +65,11 @@ void TForm1::ShowCompletedReply(const TCycleRules::TReply& reply) {
     TEdit* field = Slot(reply.slot).Result;
     field->SetText(FieldText(reply.text));
     field->SetColor(TColor::clMenu);
+    // Judged as gathered, not as cut for the field. A reply before any send
+    // answers no command: it has no round trip to exceed.
+    const double rttMs = m_sentClock.isValid() ? double(m_sentClock.nsecsElapsed()) / 1e6 : 0;
+    const TVerdict verdict = m_checks.Judge(Slot(reply.slot).Label->Caption(), reply.text, rttMs);
+    const bool failed = verdict.outcome == TVerdict::TOutcome::Fail;
+    field->SetFontColor(failed ? TColor::clRed : TColor::clWindowText);
+    field->SetHint(verdict.why);
 }

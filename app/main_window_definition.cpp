@@ -9,6 +9,8 @@
 #include "controls/open_dialog.h"
 #include "sequencing/definition_file.h"
 
+#include <QFileInfo>
+
 void TForm1::FillLineStore(const QString& fileName) {
     Memo1->SetText(ReadDefinitionFile(fileName));
 }
@@ -36,11 +38,26 @@ void TForm1::LoadTestDefinition() {
     }
 }
 
+void TForm1::LoadReplyChecks(const QString& definitionFile) {
+    m_checks = TReplyChecks();
+    const QString checksFile = ChecksFileOf(definitionFile);
+    if (!QFileInfo::exists(checksFile))
+        return;
+    QList<QByteArray> labels;
+    for (qsizetype i = kFirstItemLine; i < Memo1->LineCount(); ++i)
+        labels.append(SplitDefinitionLine(Memo1->Line(i)).label);
+    // Read after the definition is applied: a refusal goes to the error
+    // display and the definition stays, without checks.
+    m_checks = TReplyChecks::Read(checksFile, labels);
+}
+
 void TForm1::StartupLoad() {
+    const QString fileName = QStringLiteral("default1.tst");
     Memo1->Clear();
-    FillLineStore(QStringLiteral("default1.tst"));
+    FillLineStore(fileName);
     if (Memo1->LineCount() > 1)
         LoadTestDefinition();
+    LoadReplyChecks(fileName);
 }
 
 void TForm1::Open1Click(QObject*) {
@@ -48,6 +65,7 @@ void TForm1::Open1Click(QObject*) {
         return;
     FillLineStore(OpenDialog1->FileName);
     LoadTestDefinition();
+    LoadReplyChecks(OpenDialog1->FileName);
 }
 
 void TForm1::BitBtnOpenClick(QObject* Sender) {

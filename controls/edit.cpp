@@ -14,6 +14,27 @@ void TEdit::SetText(const QByteArray& text) {
     setCursorPosition(0);
 }
 
+// Both setters leave an unchanged field alone: no new palette, no repaint.
+void TEdit::SetFontColor(TColor color) {
+    if (color == m_fontColor)
+        return;
+    m_fontColor = color;
+    QPalette p = palette();
+    p.setColor(QPalette::Text, ColorOf(color));
+    setPalette(p);
+}
+
+void TEdit::SetHint(const QByteArray& hint) {
+    if (hint == m_hint)
+        return;
+    m_hint = hint;
+    // A tooltip that looks like markup is taken as markup; escaped inside a
+    // paragraph of its own, the text shows as it is.
+    setToolTip(hint.isEmpty() ? QString()
+                              : QStringLiteral("<p style='white-space:pre'>%1</p>")
+                                    .arg(DisplayText(hint).toHtmlEscaped()));
+}
+
 void TEdit::SetColor(TColor color) {
     if (color == m_color)
         return;

@@ -17,8 +17,16 @@ public:
     void SetText(const QByteArray& text);
     void SetColor(TColor color);
     TColor Color() const { return m_color; }
+    // The text's colour.
+    void SetFontColor(TColor color);
+    TColor FontColor() const { return m_fontColor; }
+    // The tooltip, shown as plain text; empty: none.
+    void SetHint(const QByteArray& hint);
+    const QByteArray& Hint() const { return m_hint; }
 
 private:
     QByteArray m_text;
     TColor m_color = TColor::clWindow;
+    TColor m_fontColor = TColor::clWindowText;
+    QByteArray m_hint;
 };

@@ -20,6 +20,8 @@ QColor ColorOf(TColor color) {
         return QColor(0, 0, 128);
     case TColor::clBlack:
         return Qt::black;
+    case TColor::clRed:
+        return QColor(255, 0, 0);
     }
     return {};
 }

@@ -6,7 +6,7 @@
 
 // The system colours the windows are designed with, mapped onto the
 // application palette.
-enum class TColor { clBtnFace, clWindow, clWindowText, clMenu, clNavy, clBlack };
+enum class TColor { clBtnFace, clWindow, clWindowText, clMenu, clNavy, clBlack, clRed };
 QColor ColorOf(TColor color);
 
 // A font at a pixel height (pixels at 96 dpi; Qt scales them with the screen).

@@ -15,7 +15,8 @@ void CheckEndpoint(const TEndpoint& endpoint) {
 }
 
 QList<TEndpoint> ReadHostsFile(const QString& fileName, const QByteArray& defaultPort) {
-    const QList<QByteArray> lines = SplitLines(ReadDefinitionBytes(fileName), kMaxLineLength);
+    const QList<QByteArray> lines =
+        SplitLines(ReadFileHead(fileName, kMaxDefinitionBytes), kMaxLineLength);
     QList<TEndpoint> endpoints;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];

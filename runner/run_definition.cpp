@@ -48,5 +48,5 @@ TRunDefinition BindRunDefinition(const QByteArray& text, const QString& fileName
 }
 
 TRunDefinition ReadRunDefinition(const QString& fileName) {
-    return BindRunDefinition(ReadDefinitionBytes(fileName), fileName);
+    return BindRunDefinition(ReadFileHead(fileName, kMaxDefinitionBytes), fileName);
 }

@@ -36,7 +36,11 @@ private:
 
 } // namespace
 
-QByteArray ReadDefinitionBytes(const QString& fileName) {
+QByteArray ReadDefinitionFile(const QString& fileName) {
+    return UpToNul(ReadFileHead(fileName, kMaxDefinitionBytes));
+}
+
+QByteArray ReadFileHead(const QString& fileName, qint64 maxBytes) {
     const QByteArray path = QFile::encodeName(fileName);
     // O_NONBLOCK: a FIFO under the name must not hang the window.
     int fd;
@@ -62,17 +66,13 @@ QByteArray ReadDefinitionBytes(const QString& fileName) {
         ThrowCannotOpen(fileName, errno);
 
     // One plain read; a short read is used as it is.
-    QByteArray text(qMin<qint64>(status.st_size, kMaxDefinitionBytes), Qt::Uninitialized);
+    QByteArray text(qMin<qint64>(status.st_size, maxBytes), Qt::Uninitialized);
     ssize_t got;
     do {
         got = ::read(fd, text.data(), size_t(text.size()));
     } while (got < 0 && errno == EINTR);
     text.truncate(got < 0 ? 0 : got);
     return text;
-}
-
-QByteArray ReadDefinitionFile(const QString& fileName) {
-    return UpToNul(ReadDefinitionBytes(fileName));
 }
 
 TDefinitionLine SplitDefinitionLine(const QByteArray& line) {

@@ -12,9 +12,10 @@ inline constexpr qint64 kMaxDefinitionBytes = 64 * 1024 * 1024;
 // "Cannot open file <fileName>" (the name as passed) when the file cannot be
 // opened or is not a regular file.
 QByteArray ReadDefinitionFile(const QString& fileName);
-// The same read, NUL bytes and all, for a reader that refuses what the window
-// would silently cut.
-QByteArray ReadDefinitionBytes(const QString& fileName);
+// Reads at most maxBytes of a file as ReadDefinitionFile does, NUL bytes
+// included (for a reader that refuses what the window would silently cut),
+// and throws as it does.
+QByteArray ReadFileHead(const QString& fileName, qint64 maxBytes);
 
 // One definition line split at its last "=": the label before it, the value
 // after it. Without "=" the label is empty and the value is the whole line.

@@ -44,6 +44,7 @@ arch=$(dpkg --print-architecture)
 ./usr/share/applications/zyl-test-tool.desktop
 ./usr/share/doc/zyl-test-tool/changelog.gz
 ./usr/share/doc/zyl-test-tool/copyright
+./usr/share/doc/zyl-test-tool/examples/default1.checks.toml
 ./usr/share/doc/zyl-test-tool/examples/default1.tst
 ./usr/share/icons/hicolor/64x64/apps/zyl-test-tool.png
 ./usr/share/man/man1/zyl-test-run.1.gz

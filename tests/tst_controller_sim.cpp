@@ -198,6 +198,8 @@ void TestControllerSim::replies() {
     QFETCH(QByteArray, command);
     QFETCH(QByteArray, reply);
     QCOMPARE(ReplyTo(command), reply);
+    // The wrong reading changes the temperature and nothing else.
+    QCOMPARE(ReplyTo(command, true), QByteArray(reply).replace("rt=38.5", kWrongTemperature));
 }
 
 void TestControllerSim::answersEveryCommand_data() {

@@ -96,6 +96,9 @@ void TestControls::editKeepsBytes() {
     QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("\u00e9"));
     QApplication::sendEvent(&edit, &typed);
     QCOMPARE(edit.Text(), QByteArray("ab\xc3\xa9"));
+    // A tooltip from a reply or a file never turns into markup.
+    edit.SetHint("does not match <b>x</b>");
+    QVERIFY(edit.toolTip().contains(QStringLiteral("&lt;b&gt;x&lt;/b&gt;")));
 }
 
 void TestControls::memoLines() {

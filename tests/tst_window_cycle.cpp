@@ -46,6 +46,8 @@ private slots:
     void readWithNothingNewDoesNothing();
     void emptyCommandIsPassedOver();
     void replyRepaintsOnlyTheFieldsItChanges();
+    void checkedRepliesShowTheirVerdict_data();
+    void checkedRepliesShowTheirVerdict();
 };
 
 void TestWindowCycle::commandsCycleAndWrap() {
@@ -273,6 +275,44 @@ void TestWindowCycle::replyRepaintsOnlyTheFieldsItChanges() {
     QTRY_VERIFY_WITH_TIMEOUT(log.painted.contains(f.form.Slot(2).Result), 3000);
     QCOMPARE(log.painted, (QSet<QObject*>{f.form.Slot(1).Result, f.form.Slot(2).Result}));
     f.form.BitBtnStartTest->click();
+}
+
+void TestWindowCycle::checkedRepliesShowTheirVerdict_data() {
+    QTest::addColumn<QByteArray>("checks"); // empty: no checks file
+    QTest::addColumn<QByteArray>("why");    // the end of slot 2's reason; empty: passes
+    QTest::addColumn<QString>("box");       // the end of the error box's text; empty: none
+    QTest::newRow("one fails") << QByteArray("['Item 1']\nequals = '<[c1]>]'\n['Item 2']\n"
+                                             "match = '<\\[c(\\d)\\]>\\]'\nmax = 1")
+                               << QByteArray("2 above max 1") << QString();
+    QTest::newRow("too slow") << QByteArray("['Item 2']\nmax_rtt_ms = 0")
+                              << QByteArray(" ms above 0 ms") << QString();
+    QTest::newRow("refused") << QByteArray("['Item 2']\n['Item 9']") << QByteArray()
+                             << QStringLiteral(
+                                    ":2:2: no item of the definition is labelled \"Item 9\"");
+    QTest::newRow("none") << QByteArray() << QByteArray() << QString();
+}
+
+void TestWindowCycle::checkedRepliesShowTheirVerdict() {
+    QFETCH(QByteArray, checks);
+    QFETCH(QByteArray, why);
+    QFETCH(QString, box);
+    FormFixture f(3);
+    if (!checks.isEmpty())
+        f.folder.Write(QStringLiteral("default1.checks.toml"), checks);
+    AnswerOpenDialog(f.folder.Path(QStringLiteral("default1.tst")));
+    f.form.BitBtnOpen->click();
+    QCOMPARE(f.boxes.Texts().size(), box.isEmpty() ? 0 : 1);
+    QVERIFY2(box.isEmpty() || f.boxes.Texts().constFirst().endsWith(box),
+             qPrintable(f.boxes.Texts().join('|')));
+    QVERIFY(f.StartTest(4));
+    f.form.BitBtnStartTest->click();
+    for (int s = 1; s <= 3; ++s) {
+        const TEdit* field = f.form.Slot(s).Result;
+        const bool red = s == 2 && !why.isEmpty();
+        QCOMPARE(field->FontColor(), red ? TColor::clRed : TColor::clWindowText);
+        QCOMPARE(field->palette().color(QPalette::Text) == QColor(Qt::red), red);
+        QVERIFY2(red ? field->Hint().endsWith(why) : field->Hint().isEmpty(), field->Hint());
+    }
 }
 
 QTEST_MAIN(TestWindowCycle)

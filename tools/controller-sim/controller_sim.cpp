@@ -133,7 +133,7 @@ private:
 
     void Answer(const QByteArray& command) {
         ++m_commands;
-        const QByteArray reply = ReplyTo(command);
+        const QByteArray reply = ReplyTo(command, m_behaviour.wrongReading);
         QByteArray outcome = reply;
         if (m_behaviour.silent) {
             outcome = "no reply (silent)";
@@ -297,13 +297,15 @@ private:
 
 } // namespace
 
-QByteArray ReplyTo(const QByteArray& command) {
+QByteArray ReplyTo(const QByteArray& command, bool wrongReading) {
     QByteArray body = command.chopped(1);
     if (body.startsWith('['))
         body.remove(0, 1);
     const qsizetype bang = body.indexOf('!');
     if (bang >= 0) {
-        const QByteArray answer = KnownAnswer(body.mid(bang + 1));
+        const QByteArray request = body.mid(bang + 1);
+        const QByteArray answer =
+            wrongReading && request == "?rt" ? QByteArray(kWrongTemperature) : KnownAnswer(request);
         if (!answer.isEmpty())
             return '[' + body.left(bang + 1) + answer + ']';
     }

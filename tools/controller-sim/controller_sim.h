@@ -36,6 +36,7 @@ struct SimBehaviour {
     int bracketBurst = 0;       // this many "]" after each reply, in the same write
     QByteArray greeting;        // sent as soon as a connection is accepted
     int longReply = 0;          // this many euro signs (3 bytes each) after each reply's "["
+    bool wrongReading = false;  // the temperature reads out of range (kWrongTemperature)
 };
 
 // Cuts the byte stream of one connection into commands. A command ends at
@@ -57,8 +58,10 @@ private:
 // The controller's reply to one whole command (as Feed returns it). It names
 // the unit and request of the command and always ends in "]": "[0A!?v]" gets
 // "[0A!v=1.00.11]"; a request the controller does not know, or a command
-// without "!", gets the command's body followed by "=OK".
-QByteArray ReplyTo(const QByteArray& command);
+// without "!", gets the command's body followed by "=OK". With `wrongReading`
+// the temperature request gets kWrongTemperature instead of its usual 38.5.
+inline constexpr char kWrongTemperature[] = "rt=72.5";
+QByteArray ReplyTo(const QByteArray& command, bool wrongReading = false);
 
 // A simulated display controller: a TCP server whose connections each answer
 // commands as SimBehaviour says, independently of one another.

@@ -98,11 +98,14 @@ Settings ParseArguments(const QCoreApplication& app) {
         "n", "0");
     const QCommandLineOption greet(
         "greet", "Send this text as soon as a connection is accepted, before any command.", "text");
+    const QCommandLineOption wrongReading(
+        "wrong-reading", "Answer the temperature request with 72.5, out of the range the "
+                         "example checks allow.");
     parser.addOptions(
         {greet,         port,         listen,       delay,      split,        splitGap,
          dropEvery,     silent,       closeAfter,   resetAfter, flood,        floodBytes,
          quiet,         stamp,        urgent,       drip,       resetInReply, halfCloseInReply,
-         closeOnAccept, hangOnAccept, bracketBurst, longReply});
+         closeOnAccept, hangOnAccept, bracketBurst, longReply,  wrongReading});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         UsageError("unexpected argument \"" + parser.positionalArguments().constFirst() + "\"");
@@ -135,6 +138,7 @@ Settings ParseArguments(const QCoreApplication& app) {
     behaviour.greeting = parser.value(greet).toUtf8();
     behaviour.bracketBurst = int(NumberOption(parser, bracketBurst, 0, kMaxReplyBytes));
     behaviour.longReply = int(NumberOption(parser, longReply, 0, kMaxReplyBytes / 3));
+    behaviour.wrongReading = parser.isSet(wrongReading);
     return settings;
 }
 
