@@ -22,8 +22,8 @@ QByteArray MillisecondsText(double ms) {
 } // namespace
 
 TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options,
-                               TRunOutput& output, bool brief)
-    : m_definition(std::move(definition)), m_options(options),
+                               const TReplyChecks& checks, TRunOutput& output, bool brief)
+    : m_definition(std::move(definition)), m_options(options), m_checks(checks),
       m_controller(m_definition.address + ':' + m_definition.port), m_output(output),
       m_brief(brief), m_socket(std::make_unique<TClientSocket>(nullptr)),
       m_tallies(size_t(m_definition.items.size()) + 1) {
@@ -181,17 +181,23 @@ void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
 
 void TControllerRun::RecordReply(const TCycleRules::TReply& reply) {
     const TRunItem item = m_definition.Item(reply.slot);
-    const TReplyRecord record{QDateTime::currentDateTimeUtc(),
-                              m_passes + 1,
-                              reply.slot,
-                              item.label,
-                              item.command,
-                              reply.text,
-                              double(m_clock.nsecsElapsed() - m_firstSentNs) / 1e6,
-                              m_resends};
+    TReplyRecord record{QDateTime::currentDateTimeUtc(),
+                        m_passes + 1,
+                        reply.slot,
+                        item.label,
+                        item.command,
+                        reply.text,
+                        double(m_clock.nsecsElapsed() - m_firstSentNs) / 1e6,
+                        m_resends,
+                        {}};
+    record.verdict = m_checks.Judge(item.label, reply.text, record.rttMs);
     m_awaitingReply = false;
     TItemTally& tally = m_tallies[size_t(reply.slot)];
     tally.AddReply(record);
+    if (record.verdict.outcome == TVerdict::TOutcome::Fail)
+        tally.AddFailure("cycle " + QByteArray::number(record.cycle) + ": " +
+                         EscapedText(record.reply, true).toUtf8() + ": " +
+                         EscapedText(record.verdict.why, true).toUtf8());
     if (record.resends > m_options.maxResends)
         tally.AddFailure("cycle " + QByteArray::number(record.cycle) + ": answered after " +
                          Counted(record.resends, "resend", "resends") + ", " +
@@ -252,9 +258,13 @@ void TControllerRun::Finish(int status, QByteArray message) {
             m_tallies[size_t(m_sentSlot)].AddFailure(
                 "cycle " + QByteArray::number(m_passes + 1) + ": no reply after " +
                 Counted(m_resends, "resend", "resends") + " when the run ended");
-        const bool resent = std::any_of(m_tallies.begin(), m_tallies.end(),
-                                        [](const TItemTally& t) { return t.failureCount > 0; });
-        status = resent ? kRunResends : kRunCompleted;
+        const auto any = [this](auto failed) {
+            return std::any_of(m_tallies.begin(), m_tallies.end(), failed);
+        };
+        if (any([](const TItemTally& t) { return t.failed > 0; }))
+            status = kRunCheckFailed;
+        else if (any([](const TItemTally& t) { return t.failureCount > 0; }))
+            status = kRunResends;
     } else if (pending >= 1 && pending <= kSlotCount) {
         m_failingSlot = pending;
     }
@@ -305,8 +315,8 @@ TCaseResult TControllerRun::CaseOf(const TItemTally& tally) const {
         result.details.append(when);
     } else if (tally.failureCount > 0) {
         result.kind = TKind::Failed;
-        result.message = "more than " + QByteArray::number(m_options.maxResends) + " resends in " +
-                         QByteArray::number(tally.failureCount) + " cycles";
+        result.message = Counted(tally.failureCount, "failing cycle", "failing cycles") + ", " +
+                         tally.failures.constFirst();
     } else if (item.command.isEmpty()) {
         result = {item, TKind::Skipped, "empty command", {}, {}};
     } else if (!tally.last) {

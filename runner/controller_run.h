@@ -22,6 +22,7 @@ enum TRunStatus : int {
     kRunConnection = 1,    // the connection could not be made or was lost
     kRunUsage = 2,         // the command line or the definition is unusable
     kRunNoReply = 3,       // the controller stopped answering
+    kRunCheckFailed = 4,   // every pass completed, but a reply failed its check
     kRunResends = 5,       // a reply needed more resends than the run accepts
     kRunInterrupted = 130, // SIGINT, SIGTERM or SIGHUP
     kRunOutputClosed = 141, // standard output went away (a closed pipe)
@@ -35,8 +36,8 @@ enum TRunStatus : int {
 class TControllerRun : public QObject {
 public:
     // With brief, the summary is one line of text (one of many controllers).
-    TControllerRun(TRunDefinition definition, const TRunOptions& options, TRunOutput& output,
-                   bool brief);
+    TControllerRun(TRunDefinition definition, const TRunOptions& options,
+                   const TReplyChecks& checks, TRunOutput& output, bool brief);
     ~TControllerRun() override;
 
     // Starts the connection attempt. When the component refuses at once, the
@@ -93,6 +94,7 @@ private:
 
     const TRunDefinition m_definition;
     const TRunOptions m_options;
+    const TReplyChecks& m_checks;
     const QByteArray m_controller;
     TRunOutput& m_output;
     const bool m_brief;

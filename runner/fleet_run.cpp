@@ -14,6 +14,8 @@ int Severity(int status) {
         return 0;
     case kRunResends:
         return 1;
+    case kRunCheckFailed:
+        return 2;
     case kRunNoReply:
         return 3;
     case kRunConnection:
@@ -29,6 +31,8 @@ QByteArray StatusText(int status) {
     switch (status) {
     case kRunResends:
         return "replies needed more resends than allowed";
+    case kRunCheckFailed:
+        return "replies failed their checks";
     case kRunInterrupted:
         return "interrupted";
     default:
@@ -39,7 +43,7 @@ QByteArray StatusText(int status) {
 } // namespace
 
 TFleetRun::TFleetRun(const TRunDefinition& definition, const QList<TEndpoint>& endpoints,
-                     const TRunOptions& options, TRunOutput& output)
+                     const TRunOptions& options, const TReplyChecks& checks, TRunOutput& output)
     : m_options(options), m_output(output) {
     const bool brief = endpoints.size() > 1;
     m_runs.reserve(size_t(endpoints.size()));
@@ -47,7 +51,7 @@ TFleetRun::TFleetRun(const TRunDefinition& definition, const QList<TEndpoint>& e
         TRunDefinition own = definition;
         own.address = endpoint.address;
         own.port = endpoint.port;
-        auto run = std::make_unique<TControllerRun>(std::move(own), options, output, brief);
+        auto run = std::make_unique<TControllerRun>(std::move(own), options, checks, output, brief);
         run->AttemptEnded = [this] {
             --m_dialling;
             DialNext();

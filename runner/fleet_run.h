@@ -18,7 +18,7 @@
 class TFleetRun : public QObject {
 public:
     TFleetRun(const TRunDefinition& definition, const QList<TEndpoint>& endpoints,
-              const TRunOptions& options, TRunOutput& output);
+              const TRunOptions& options, const TReplyChecks& checks, TRunOutput& output);
     ~TFleetRun() override;
 
     void Start();

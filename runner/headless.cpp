@@ -100,6 +100,19 @@ void RaiseDescriptorLimit(qsizetype controllers) {
                             " (ulimit -n; the hard limit is the most a user can raise it to)");
 }
 
+// The checks the replies are judged by: the named file, or the definition's
+// own when it has one, or none.
+TReplyChecks ReadChecks(const TRunDefinition& definition, const TRunOptions& options) {
+    const QString file =
+        options.checksFile.isEmpty() ? ChecksFileOf(options.file) : options.checksFile;
+    if (options.checksFile.isEmpty() && !QFileInfo::exists(file))
+        return {};
+    QList<QByteArray> labels;
+    for (const TRunItem& item : definition.items)
+        labels.append(item.label);
+    return TReplyChecks::Read(file, labels);
+}
+
 // Opens the JUnit report for writing; it takes its place only when committed,
 // so a reader never sees half of one and a failed run keeps the last report
 // until the new one is whole.
@@ -135,12 +148,22 @@ int Run(const TRunOptions& options, int quitSignals) {
         WriteLine(stderr, ErrorDisplayText(error.Message()));
         return kRunUsage;
     }
+    TReplyChecks checks;
+    try {
+        checks = ReadChecks(*definition, options);
+    } catch (const EFOpenError& error) {
+        WriteLine(stderr, ErrorDisplayText(error.Message()) + " (" + error.Reason() + ")");
+        return kRunUsage;
+    } catch (const Exception& error) {
+        WriteLine(stderr, ErrorDisplayText(error.Message()));
+        return kRunUsage;
+    }
     QSaveFile report(options.junitFile);
     if (!options.junitFile.isEmpty() && !OpenReport(report, options))
         return kRunUsage;
 
     TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition->items));
-    TFleetRun fleet(*definition, endpoints, options, output);
+    TFleetRun fleet(*definition, endpoints, options, checks, output);
     // Errors that reach the guard outside the runs' own handlers end them.
     SetErrorSink([&fleet](const QByteArray& message) {
         WriteLine(stderr, ErrorDisplayText(message));

@@ -59,14 +59,16 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "the run; --duration alone makes passes unlimited, and its end is a success (status 0).\n"
         "\n"
         "JSON Lines (--json): one object per reply with the keys controller, time (UTC), "
-        "cycle, slot, label, command, reply, rtt_ms (from the first sending), resends and "
-        "after_resend; one per unsolicited piece with controller, time, cycle and "
+        "cycle, slot, label, command, reply, rtt_ms (from the first sending), resends, "
+        "after_resend, and for an item with a check, check (pass or fail) and why; one per "
+        "unsolicited piece with controller, time, cycle and "
         "unsolicited; then one with the key summary. Bytes that are not UTF-8 are written "
         "as \\xNN and a backslash as \\\\; the text output and the JUnit report also escape "
         "control characters, U+2028, U+2029, U+FFFE and U+FFFF that way.\n"
         "\n"
         "Exit status: 0 passed, 1 connection failed or lost, 2 usage or definition error, "
-        "3 the controller stopped answering, 5 a reply needed more resends than "
+        "3 the controller stopped answering, 4 a reply failed its check, 5 a reply needed "
+        "more resends than "
         "--max-resends, 130 interrupted (SIGINT, SIGTERM, SIGHUP), 141 standard output "
         "closed.\n"
         "\n"
@@ -74,7 +76,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "with its own connection and cycle; every line of output names its controller, each "
         "controller's summary is one line, and a last line (JSON: totals) sums them up and "
         "names the controllers that failed. The exit status is the most severe of theirs, in "
-        "the order 1, 3, 5, 0; 130 or 141 when the whole run was stopped.");
+        "the order 1, 3, 4, 5, 0; 130 or 141 when the whole run was stopped.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the version.");
     const QCommandLineOption address(
@@ -110,8 +112,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption json("json", "Write JSON Lines instead of text.");
     const QCommandLineOption quiet("quiet", "Print only the summary.");
     const QCommandLineOption junit("junit", "Also write a JUnit XML report to FILE.", "FILE");
+    const QCommandLineOption checks(
+        "checks",
+        "Judge the replies by the checks in FILE (default: NAME.checks.toml beside NAME.tst, "
+        "when there is one).",
+        "FILE");
     parser.addOptions({help, version, address, port, hosts, interval, maxConnecting, cycles,
-                       duration, timeout, replyTimeout, maxResends, json, quiet, junit});
+                       duration, timeout, replyTimeout, maxResends, json, quiet, junit, checks});
     parser.addPositionalArgument("FILE", "The test definition (default default1.tst).", "[FILE]");
 
     TCommandLine line;
@@ -151,5 +158,6 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
     options.junitFile = parser.value(junit);
+    options.checksFile = parser.value(checks);
     return line;
 }

@@ -28,6 +28,7 @@ struct TRunOptions {
     bool quiet = false;                        // the summary only
     bool json = false;                         // JSON Lines instead of aligned text
     QString junitFile;                         // empty: no JUnit report
+    QString checksFile;                        // empty: the definition's own, if it has one
 };
 
 // The command line read: run with options, or show help or the version, or

@@ -15,54 +15,6 @@
 
 namespace {
 
-// The length of the valid UTF-8 sequence starting at bytes[i]; 0 when none
-// does (a stray continuation byte, an overlong form, a surrogate, a code
-// point above U+10FFFF, or a sequence cut short).
-int Utf8SequenceLength(const QByteArray& bytes, qsizetype i) {
-    const auto at = [&](qsizetype k) { return k < bytes.size() ? uchar(bytes[k]) : 0u; };
-    const unsigned lead = at(i);
-    if (lead < 0x80)
-        return 1;
-    int length = 0;
-    unsigned low = 0x80, high = 0xBF; // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : low;
-        high = lead == 0xED ? 0x9F : high;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : low;
-        high = lead == 0xF4 ? 0x8F : high;
-    } else {
-        return 0;
-    }
-    if (at(i + 1) < low || at(i + 1) > high)
-        return 0;
-    for (int k = 2; k < length; ++k)
-        if ((at(i + k) & 0xC0) != 0x80)
-            return 0;
-    return length;
-}
-
-QString HexEscape(unsigned byte) {
-    return QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-}
-
-QString ControlEscape(char c) {
-    switch (c) {
-    case '\r':
-        return QStringLiteral("\\r");
-    case '\n':
-        return QStringLiteral("\\n");
-    case '\t':
-        return QStringLiteral("\\t");
-    default:
-        return HexEscape(uchar(c));
-    }
-}
-
 QByteArray Milliseconds(double ms) {
     return QByteArray::number(ms, 'f', 3);
 }
@@ -72,17 +24,16 @@ double Rounded(double ms) {
     return std::round(ms * 1000) / 1000;
 }
 
-// Code points that must not reach a line of text or an XML file as they are:
-// C1 controls, the line and paragraph separators, and the two noncharacters
-// XML 1.0 cannot hold. sequence is valid UTF-8 of the given length.
-bool ShownEscaped(const char* sequence, int length) {
-    const auto byte = [&](int k) { return uchar(sequence[k]); };
-    if (length == 2)
-        return byte(0) == 0xC2 && byte(1) <= 0x9F;
-    if (length == 3)
-        return (byte(0) == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9)) ||
-               (byte(0) == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE);
-    return false;
+// The check column: PASS or FAIL, or nothing for an item without a check.
+QString CheckText(const TVerdict& verdict) {
+    switch (verdict.outcome) {
+    case TVerdict::TOutcome::Pass:
+        return QStringLiteral("PASS");
+    case TVerdict::TOutcome::Fail:
+        return QStringLiteral("FAIL");
+    default:
+        return {};
+    }
 }
 
 QString LocalTimeText(const QDateTime& time) {
@@ -145,28 +96,6 @@ int AvoidingReplyTimeout(double slowestMs) {
 
 } // namespace
 
-QString EscapedText(const QByteArray& bytes, bool escapeControls) {
-    QString text;
-    for (qsizetype i = 0; i < bytes.size();) {
-        const char c = bytes[i];
-        const int length = Utf8SequenceLength(bytes, i);
-        if (length == 0) {
-            text += HexEscape(uchar(c));
-        } else if (c == '\\') {
-            text += QStringLiteral("\\\\");
-        } else if (escapeControls && length == 1 && (uchar(c) < 0x20 || c == 0x7F)) {
-            text += ControlEscape(c);
-        } else if (escapeControls && ShownEscaped(bytes.constData() + i, length)) {
-            for (int k = 0; k < length; ++k)
-                text += HexEscape(uchar(bytes[i + k]));
-        } else {
-            text += QString::fromUtf8(bytes.constData() + i, length);
-        }
-        i += std::max(length, 1);
-    }
-    return text;
-}
-
 std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
     if (ms.empty())
         return std::nullopt;
@@ -183,6 +112,8 @@ void TItemTally::AddReply(const TReplyRecord& record) {
     ++replies;
     resends += record.resends;
     afterResend += record.AfterResend() ? 1 : 0;
+    passed += record.verdict.outcome == TVerdict::TOutcome::Pass ? 1 : 0;
+    failed += record.verdict.outcome == TVerdict::TOutcome::Fail ? 1 : 0;
     rttMs.push_back(record.rttMs);
     last = record;
 }
@@ -237,15 +168,15 @@ void TRunOutput::Flush() {
 
 void TRunOutput::Row(const QString& time, const QString& cycle, const QString& slot,
                      const QString& label, const QString& rtt, const QString& resends,
-                     const QString& reply) {
+                     const QString& check, const QString& reply) {
     if (!m_headerDone) {
         m_headerDone = true;
-        Row("time", "cycle", "slot", "label", "rtt ms", "resends", "reply");
+        Row("time", "cycle", "slot", "label", "rtt ms", "resends", "check", "reply");
     }
     // The reply comes last, so no column moves however long replies grow.
     Line((time.leftJustified(30) + "  " + cycle.rightJustified(5) + "  " + slot.rightJustified(4) +
           "  " + Column(label, m_labelWidth) + "  " + rtt.rightJustified(10) + "  " +
-          resends.rightJustified(7) + "  " + reply)
+          resends.rightJustified(7) + "  " + check.leftJustified(5) + "  " + reply)
              .toUtf8());
 }
 
@@ -253,22 +184,11 @@ void TRunOutput::Reply(const QByteArray& controller, const TReplyRecord& record)
     if (m_quiet)
         return;
     if (m_json)
-        return Line(QJsonDocument(QJsonObject{
-                                      {"controller", QString::fromLatin1(controller)},
-                                      {"time", record.time.toString(Qt::ISODateWithMs)},
-                                      {"cycle", record.cycle},
-                                      {"slot", record.slot},
-                                      {"label", EscapedText(record.label, false)},
-                                      {"command", EscapedText(record.command, false)},
-                                      {"reply", EscapedText(record.reply, false)},
-                                      {"rtt_ms", Rounded(record.rttMs)},
-                                      {"resends", record.resends},
-                                      {"after_resend", record.AfterResend()},
-                                  })
-                        .toJson(QJsonDocument::Compact));
+        return Line(ReplyJson(controller, record));
     Row(LocalTimeText(record.time), QString::number(record.cycle), QString::number(record.slot),
         EscapedText(record.label, true), QString::fromLatin1(Milliseconds(record.rttMs)),
-        QString::number(record.resends), EscapedText(record.reply, true));
+        QString::number(record.resends), CheckText(record.verdict),
+        EscapedText(record.reply, true));
 }
 
 void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& piece) {
@@ -282,7 +202,7 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
                                       {"unsolicited", EscapedText(piece.bytes, false)},
                                   })
                         .toJson(QJsonDocument::Compact));
-    Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-", "unsolicited", "-", "-",
+    Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-", "unsolicited", "-", "-", "",
         EscapedText(piece.bytes, true));
 }
 
@@ -296,6 +216,8 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
                                      {"replies", tally.replies},
                                      {"resends", tally.resends},
                                      {"after_resend", tally.afterResend},
+                                     {"passed", tally.passed},
+                                     {"failed", tally.failed},
                                      {"rtt_ms", RoundTripsJson(tally.rttMs)}});
         QJsonObject object{
             {"controller", QString::fromLatin1(summary.controller)},
@@ -329,15 +251,18 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
     Line(counts);
     Line("round trip ms: " + RoundTripsText(totals.rttMs));
     const auto itemRow = [this](const QString& slot, const QString& label, const QString& replies,
-                                const QString& resends, const QString& rtt) {
+                                const QString& resends, const QString& passed,
+                                const QString& failed, const QString& rtt) {
         Line((slot.rightJustified(4) + "  " + Column(label, m_labelWidth) + "  " +
-              replies.rightJustified(7) + "  " + resends.rightJustified(7) + "  " + rtt)
+              replies.rightJustified(7) + "  " + resends.rightJustified(7) + "  " +
+              passed.rightJustified(6) + "  " + failed.rightJustified(6) + "  " + rtt)
                  .toUtf8());
     };
-    itemRow("slot", "label", "replies", "resends", "round trip ms");
+    itemRow("slot", "label", "replies", "resends", "passed", "failed", "round trip ms");
     for (const TItemTally& tally : summary.items)
         itemRow(QString::number(tally.item.slot), EscapedText(tally.item.label, true),
                 QString::number(tally.replies), QString::number(tally.resends),
+                QString::number(tally.passed), QString::number(tally.failed),
                 QString::fromLatin1(RoundTripsText(tally.rttMs)));
     if (totals.afterResend > 0)
         Line(Counted(totals.afterResend, "reply", "replies") +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runner/run_definition.h"
+#include "sequencing/reply_record.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -15,34 +16,12 @@
 
 class QIODevice;
 
-// Bytes as text that stays readable and loses nothing: valid UTF-8 as it is,
-// each byte of an invalid sequence as \xNN, a backslash as \\. With
-// escapeControls the text stays on one line and holds only what XML 1.0 can:
-// CR, LF and TAB become \r, \n, \t, and the bytes of other control
-// characters (C0, DEL, C1), U+2028, U+2029, U+FFFE and U+FFFF \xNN.
-QString EscapedText(const QByteArray& bytes, bool escapeControls);
-
 // Writes text and a line end and flushes, so a pipe sees the line at once.
 // False when the stream would not take it (a closed pipe: EPIPE).
 bool WriteLine(FILE* stream, const QByteArray& text);
 
 // "1 reply", "2 replies".
 QByteArray Counted(qsizetype count, const char* one, const char* many);
-
-// One complete reply.
-struct TReplyRecord {
-    QDateTime time; // when it completed, UTC
-    int cycle = 0;  // the pass it belongs to, from 1
-    int slot = 0;
-    QByteArray label;
-    QByteArray command;
-    QByteArray reply;
-    double rttMs = 0; // from the first sending of the command
-    int resends = 0;  // sendings of the command after the first, before the reply completed
-    // The reply may answer an earlier sending than the latest: nothing in the
-    // bytes tells which.
-    bool AfterResend() const { return resends > 0; }
-};
 
 // Bytes that arrived while no command awaited its reply.
 struct TUnsolicited {
@@ -63,6 +42,8 @@ struct TItemTally {
     int replies = 0;
     int resends = 0;
     int afterResend = 0; // replies that completed after a resend
+    int passed = 0;      // replies that passed their check
+    int failed = 0;      // replies that failed it
     std::vector<double> rttMs;
     std::optional<TReplyRecord> last;
     // Why cycles failed, a line each: the first kMaxFailureTexts of them.
@@ -112,7 +93,8 @@ public:
 private:
     void Line(const QByteArray& text);
     void Row(const QString& time, const QString& cycle, const QString& slot, const QString& label,
-             const QString& rtt, const QString& resends, const QString& reply);
+             const QString& rtt, const QString& resends, const QString& check,
+             const QString& reply);
 
     FILE* m_out;
     bool m_buffered;

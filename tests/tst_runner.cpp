@@ -269,6 +269,9 @@ void TestRunner::failures_data() {
                                << "port.tst:2: '45843 ' is not a valid integer value.";
     QTest::newRow("bad hosts line") << immediate << QStringList{"--hosts", "hosts.txt"} << 2
                                     << "hosts.txt:3: '10.0.0.300' is not a valid IPv4 address.";
+    QTest::newRow("unknown key in the checks")
+        << immediate << QStringList{"--checks", "bad.toml"} << 2
+        << "bad.toml:2:1: unknown key \"matc\" (known: equals, match, min, max, max_rtt_ms)";
     QTest::newRow("report over the definition")
         << immediate << QStringList{"--junit", "default1.tst"} << 2
         << "The report would overwrite the definition default1.tst.";
@@ -302,6 +305,7 @@ void TestRunner::failures() {
           "nul.tst");
     Write(m_folder, "IP=127.0.0.1\r\nPort=45843 \r\nA=[0A!?v]\r\n", "port.tst");
     Write(m_folder, "# bench\n127.0.0.1:3001\n10.0.0.300\n", "hosts.txt");
+    Write(m_folder, "[\"Read Temp\"]\nmatc = \"x\"\n", "bad.toml");
 
     const Outcome outcome = RunRunner(m_folder.path(), options);
     QCOMPARE(outcome.exitCode, exitCode);
@@ -375,10 +379,11 @@ void TestRunner::reports_data() {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("signal"); // sent while it runs, 0 none
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("unsolicited"); // JSON lines of unsolicited data; -1 unread
-    QTest::addColumn<bool>("ownReplies"); // each reply answers its own item's command
-    QTest::addColumn<QString>("junit");   // the report's tests/failures/errors
-    QTest::addColumn<QString>("errLine"); // a line of standard error, if any
+    QTest::addColumn<int>("unsolicited");   // JSON lines of unsolicited data; -1 unread
+    QTest::addColumn<bool>("ownReplies");   // each reply answers its own item's command
+    QTest::addColumn<QString>("junit");     // the report's tests/failures/errors
+    QTest::addColumn<QString>("errLine");   // a line of standard error, if any
+    QTest::addColumn<QByteArray>("checks"); // the definition's checks file, if any
 
     const QByteArray one = "Read Firmware=[0A!?v]\r\n";
     const QByteArray two = one + "Read Temp=[0A!?rt]\r\n";
@@ -390,34 +395,45 @@ void TestRunner::reports_data() {
     // by default, right on every item with a longer reply timeout.
     QTest::newRow("slow controller")
         << QStringList{"--delay", "1500"} << one << none << 0 << 5 << 0 << false << "1/1/0"
-        << "";
+        << "" << QByteArray();
     QTest::newRow("slow controller, longer reply timeout")
         << QStringList{"--delay", "1500"} << two << QStringList{"--reply-timeout", "2000"} << 0 << 0
         << 0 << true << "2/0/0"
-        << "";
+        << "" << QByteArray();
     // What dripped in before the resend stays part of the reply.
     QTest::newRow("dripping controller")
         << QStringList{"--drip", "150"} << one << none << 0 << 5 << 0 << true << "1/1/0"
-        << "";
+        << "" << QByteArray();
     QTest::newRow("dripping controller, resends accepted")
         << QStringList{"--drip", "150"} << one << QStringList{"--max-resends", "2"} << 0 << 0 << 0
         << true << "1/0/0"
-        << "";
+        << "" << QByteArray();
     QTest::newRow("greeting before the first command")
         << QStringList{"--greet", "[HELLO v1]"} << two << none << 0 << 0 << 1 << true << "2/0/0"
-        << "";
+        << "" << QByteArray();
     QTest::newRow("items past the slots")
         << QStringList{} << nineteen << none << 0 << 0 << 0 << true << "18/0/0"
-        << "default1.tst:21: warning: only 18 items are run; this line and those after it are not";
+        << "default1.tst:21: warning: only 18 items are run; this line and those after it are not"
+        << QByteArray();
     // However the run ends, the report is written, and the item left
     // unanswered is an error.
     QTest::newRow("hung up while unanswered")
         << QStringList{"--silent"} << two << none << SIGHUP << 130 << 0 << true << "2/0/1"
-        << "";
+        << "" << QByteArray();
+    // Checks beside the definition judge every reply; one reading out of
+    // range fails its item and the run.
+    const QByteArray temperature = "[\"Read Temp\"]\nmatch = '\\[0A!rt=(\\d+(?:\\.\\d+)?)\\]'\n"
+                                   "min = 10\nmax = 60\n";
+    QTest::newRow("checked replies pass")
+        << QStringList{} << two << none << 0 << 0 << 0 << true << "2/0/0"
+        << "" << temperature;
+    QTest::newRow("a reading out of range")
+        << QStringList{"--wrong-reading"} << two << none << 0 << 4 << 0 << false << "2/1/0"
+        << "" << temperature;
     QTest::newRow("standard output closed")
         << QStringList{} << two << QStringList{"|", "--cycles", "0"} << 0 << 141 << -1 << true
         << "2/0/1"
-        << "Standard output closed: the run stopped";
+        << "Standard output closed: the run stopped" << QByteArray();
 }
 
 void TestRunner::reports() {
@@ -430,7 +446,11 @@ void TestRunner::reports() {
     QFETCH(bool, ownReplies);
     QFETCH(QString, junit);
     QFETCH(QString, errLine);
+    QFETCH(QByteArray, checks);
     Sim sim(simOptions);
+    QFile::remove(m_folder.filePath("default1.checks.toml"));
+    if (!checks.isEmpty())
+        Write(m_folder, checks, "default1.checks.toml");
     QVERIFY(sim.port != 0);
     Write(m_folder, Definition(sim.port, items));
     QFile::remove(m_folder.filePath("r.xml"));
@@ -457,6 +477,10 @@ void TestRunner::reports() {
             QCOMPARE(line.value("after_resend").toBool(), line.value("resends").toInt() > 0);
             // Timed from the first sending: a resent command waited at least a reply timeout.
             QVERIFY(line.value("resends").toInt() == 0 || line.value("rtt_ms").toDouble() > 1000);
+            // A reply of a checked item carries its verdict, a failure its reason.
+            const bool checked = !checks.isEmpty() && line.value("slot").toInt() == 2;
+            QCOMPARE(line.contains("check"), checked);
+            QCOMPARE(line.value("check").toString() == "fail", line.contains("why"));
             if (ownReplies)
                 QCOMPARE(line.value("reply").toString().toUtf8(),
                          ReplyTo(line.value("command").toString().toUtf8()));
@@ -538,7 +562,7 @@ void TestRunner::textOutput() {
     const QString& header = lines[0];
     const QRegularExpression row(QStringLiteral(
         R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d +(\d) {5}1  Firmware {5} +)"
-        R"((\d+\.\d{3})  +0  (\[0A!v=\\xff\\r\\n\x{e9}\])$)"));
+        R"((\d+\.\d{3})  +0 {9}(\[0A!v=\\xff\\r\\n\x{e9}\])$)"));
     for (const int cycle : {1, 2}) {
         const QString& line = lines[cycle];
         const QRegularExpressionMatch match = row.match(line);
@@ -550,7 +574,7 @@ void TestRunner::textOutput() {
     }
     QCOMPARE(lines[3], "2 replies, 0 resends, 2 cycles completed");
     QVERIFY(lines[4].startsWith("round trip ms: min "));
-    QVERIFY(lines[6].startsWith("   1  Firmware           2        0  min "));
+    QVERIFY(lines[6].startsWith("   1  Firmware           2        0       0       0  min "));
 }
 
 // An urgent byte is data in its place, not a stall.

@@ -1,0 +1,116 @@
+#include "sequencing/reply_record.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The length of the valid UTF-8 sequence starting at bytes[i]; 0 when none
+// does (a stray continuation byte, an overlong form, a surrogate, a code
+// point above U+10FFFF, or a sequence cut short).
+int Utf8SequenceLength(const QByteArray& bytes, qsizetype i) {
+    const auto at = [&](qsizetype k) { return k < bytes.size() ? uchar(bytes[k]) : 0u; };
+    const unsigned lead = at(i);
+    if (lead < 0x80)
+        return 1;
+    int length = 0;
+    unsigned low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    } else {
+        return 0;
+    }
+    if (at(i + 1) < low || at(i + 1) > high)
+        return 0;
+    for (int k = 2; k < length; ++k)
+        if ((at(i + k) & 0xC0) != 0x80)
+            return 0;
+    return length;
+}
+
+QString HexEscape(unsigned byte) {
+    return QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
+
+QString ControlEscape(char c) {
+    switch (c) {
+    case '\r':
+        return QStringLiteral("\\r");
+    case '\n':
+        return QStringLiteral("\\n");
+    case '\t':
+        return QStringLiteral("\\t");
+    default:
+        return HexEscape(uchar(c));
+    }
+}
+
+// Code points that must not reach a line of text or an XML file as they are:
+// C1 controls, the line and paragraph separators, and the two noncharacters
+// XML 1.0 cannot hold. sequence is valid UTF-8 of the given length.
+bool ShownEscaped(const char* sequence, int length) {
+    const auto byte = [&](int k) { return uchar(sequence[k]); };
+    if (length == 2)
+        return byte(0) == 0xC2 && byte(1) <= 0x9F;
+    if (length == 3)
+        return (byte(0) == 0xE2 && byte(1) == 0x80 && (byte(2) == 0xA8 || byte(2) == 0xA9)) ||
+               (byte(0) == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE);
+    return false;
+}
+
+} // namespace
+
+QString EscapedText(const QByteArray& bytes, bool escapeControls) {
+    QString text;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const char c = bytes[i];
+        const int length = Utf8SequenceLength(bytes, i);
+        if (length == 0) {
+            text += HexEscape(uchar(c));
+        } else if (c == '\\') {
+            text += QStringLiteral("\\\\");
+        } else if (escapeControls && length == 1 && (uchar(c) < 0x20 || c == 0x7F)) {
+            text += ControlEscape(c);
+        } else if (escapeControls && ShownEscaped(bytes.constData() + i, length)) {
+            for (int k = 0; k < length; ++k)
+                text += HexEscape(uchar(bytes[i + k]));
+        } else {
+            text += QString::fromUtf8(bytes.constData() + i, length);
+        }
+        i += std::max(length, 1);
+    }
+    return text;
+}
+
+QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record) {
+    QJsonObject object{
+        {"controller", QString::fromLatin1(controller)},
+        {"time", record.time.toString(Qt::ISODateWithMs)},
+        {"cycle", record.cycle},
+        {"slot", record.slot},
+        {"label", EscapedText(record.label, false)},
+        {"command", EscapedText(record.command, false)},
+        {"reply", EscapedText(record.reply, false)},
+        // To the microsecond.
+        {"rtt_ms", std::round(record.rttMs * 1000) / 1000},
+        {"resends", record.resends},
+        {"after_resend", record.AfterResend()},
+    };
+    if (record.verdict.outcome != TVerdict::TOutcome::Unchecked)
+        object.insert("check",
+                      record.verdict.outcome == TVerdict::TOutcome::Pass ? "pass" : "fail");
+    if (record.verdict.outcome == TVerdict::TOutcome::Fail)
+        object.insert("why", EscapedText(record.verdict.why, false));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
