@@ -7,6 +7,7 @@
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
 #include "controls/field_style.h"
+#include "controls/image.h"
 #include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/menu.h"

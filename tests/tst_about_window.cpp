@@ -1,9 +1,9 @@
 #include "app/about_window.h"
 #include "app/main_window.h"
 #include "controls/bitbtn.h"
+#include "controls/image.h"
 #include "controls/label.h"
 #include "controls/menu.h"
-#include "controls/panel.h"
 #include "test_support.h"
 
 #include <QFontInfo>

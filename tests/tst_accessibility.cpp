@@ -2,10 +2,10 @@
 #include "app/main_window.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
+#include "controls/image.h"
 #include "controls/label.h"
 #include "controls/menu.h"
 #include "controls/open_dialog.h"
-#include "controls/panel.h"
 #include "test_support.h"
 
 #include <QAccessible>

@@ -2,9 +2,9 @@
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
 #include "controls/field_style.h"
+#include "controls/image.h"
 #include "controls/label.h"
 #include "controls/memo.h"
-#include "controls/panel.h"
 #include "controls/timer.h"
 #include "test_support.h"
 
