@@ -115,7 +115,6 @@ void TCustomWinSocket::NotifyWrite(int handle) {
 
 void TCustomWinSocket::CloseConnection(int handle) {
     const std::shared_ptr<TLife> life = m_life;
-    std::lock_guard<std::recursive_mutex> lock(life->lock);
     m_pendingLookup = 0; // a worker may still finish; its result is dropped
     if (handle == -1 || handle != m_handle)
         return;
@@ -140,8 +139,6 @@ int TCustomWinSocket::SendString(const QByteArray& text) {
 }
 
 int TCustomWinSocket::SendBytes(const void* buffer, int count) {
-    const std::shared_ptr<TLife> life = m_life;
-    std::lock_guard<std::recursive_mutex> lock(life->lock);
     if (count < 0)
         return -1;
     if (!m_connected)
@@ -155,8 +152,6 @@ int TCustomWinSocket::SendBytes(const void* buffer, int count) {
 }
 
 int TCustomWinSocket::ReceiveBytes(void* buffer, int count) {
-    const std::shared_ptr<TLife> life = m_life;
-    std::lock_guard<std::recursive_mutex> lock(life->lock);
     if (count < -1)
         return -1;
     if (!m_connected)

@@ -9,7 +9,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 
 // The socket object of the non-blocking TCP client component, on BSD sockets
 // driven by the Qt event loop. Every notification and lookup completion is
@@ -119,10 +118,10 @@ protected:
 
 private:
     enum TStage { StageIdle, StageAddress, StagePort };
-    // Shared with every call running in this object: its lock, and whether
-    // the object still exists (a handler may destroy the component).
+    // Whether the object still exists (a handler may destroy the component).
+    // No lock: every call runs on the GUI thread, and lookup workers only
+    // post their results back to it.
     struct TLife {
-        std::recursive_mutex lock;
         bool alive = true;
     };
 
