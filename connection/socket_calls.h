@@ -1,31 +1,13 @@
 #pragma once
 
+#include "base/syscall.h"
+
 #include <QByteArray>
 
 #include <netinet/in.h>
-#include <sys/types.h>
-
-#include <cerrno>
 
 // The BSD-socket calls of the client socket, one syscall each, with errno
 // copied at once. Would-block and in-progress are states, never errors.
-
-// A call's result: its value, and 0 or the errno it failed with.
-struct TCallResult {
-    ssize_t value = 0;
-    int error = 0;
-};
-
-// Runs call again for as long as it fails with EINTR.
-template <class Call> TCallResult RetryingOnEintr(Call call) {
-    for (;;) {
-        const ssize_t value = call();
-        if (value >= 0)
-            return {value, 0};
-        if (errno != EINTR)
-            return {value, errno};
-    }
-}
 
 bool IsWouldBlock(int error);
 
