@@ -32,7 +32,8 @@ TCallResult ReceiveOnce(int fd, void* buffer, size_t count, int flags = 0);
 int BytesWaiting(int fd);
 // The error a connect attempt ended with (SO_ERROR).
 int PendingError(int fd);
-void SetNonBlocking(int fd, bool nonBlocking);
+// 0 or fcntl()'s errno; the flags stay as they were when they cannot be read.
+int SetNonBlocking(int fd, bool nonBlocking);
 // 0 or close()'s errno. Linux releases the descriptor even when close()
 // reports EINTR, so it is never repeated and EINTR counts as done.
 int CloseDescriptor(int fd);

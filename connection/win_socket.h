@@ -138,6 +138,7 @@ private:
     void StartLookup(TLookupKind kind, const QByteArray& name);
     void LookupCompleted(quint64 id, TLookupResult result);
     void StartConnect();
+    // Raises ESocketError when the descriptor's mode cannot be switched.
     void ApplyNotificationMask();
     void SocketNotification(int handle, int eventBit, int error);
     // Raises ESocketError for a platform call named api that failed with

@@ -163,5 +163,5 @@ void TCustomWinSocket::SetNotificationMask(int mask) {
 
 void TCustomWinSocket::ApplyNotificationMask() {
     if (m_handleObject)
-        m_handleObject->Select(m_mask != 0);
+        CheckSocketCall(m_handleObject->Select(m_mask != 0), "fcntl");
 }
