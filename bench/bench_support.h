@@ -3,6 +3,7 @@
 // What the benchmark programs share: a monotonic clock, percentiles, a
 // bounded wait on the event loop, and the simulated controller in its own
 // process.
+#include "base/percentile.h"
 #include "run_until.h"
 
 #include <QEventLoop>
@@ -21,11 +22,10 @@ inline qint64 NowNs() {
         .count();
 }
 
+// The runner's rank rule, so both report the same p99 of the same times.
 inline double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
     std::sort(values.begin(), values.end());
-    return values[size_t(p * double(values.size() - 1))];
+    return NearestRank(values, p);
 }
 
 // Waits without spending CPU of its own: done() is checked every 100 ms.

@@ -1,5 +1,6 @@
 #include "runner/run_report.h"
 
+#include "base/percentile.h"
 #include "base/text.h"
 
 #include <QIODevice>
@@ -104,12 +105,7 @@ std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
     if (ms.empty())
         return std::nullopt;
     std::sort(ms.begin(), ms.end());
-    // Nearest rank: the smallest value with at least p of all at or below it.
-    const auto rank = [&](double p) {
-        const size_t index = size_t(std::ceil(p * double(ms.size())));
-        return ms[std::max<size_t>(index, 1) - 1];
-    };
-    return TRoundTrips{ms.front(), rank(0.5), rank(0.99), ms.back()};
+    return TRoundTrips{ms.front(), NearestRank(ms, 0.5), NearestRank(ms, 0.99), ms.back()};
 }
 
 TRunOutput::TRunOutput(FILE* out, bool json, int labelWidth)
