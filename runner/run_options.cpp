@@ -24,7 +24,8 @@ int WholeNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
     return value;
 }
 
-int Milliseconds(const QCommandLineParser& parser, const QCommandLineOption& option) {
+// The option's value, given in seconds, in whole milliseconds.
+int MsOfSecondsOption(const QCommandLineParser& parser, const QCommandLineOption& option) {
     bool ok = false;
     const double seconds = parser.value(option).toDouble(&ok);
     if (!ok || !std::isfinite(seconds) || seconds < 0.001 || seconds > kMaxSeconds)
@@ -79,8 +80,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         options.cycles =
             parser.isSet(duration) && !parser.isSet(cycles) ? 0 : WholeNumber(parser, cycles);
         if (parser.isSet(duration))
-            options.durationMs = Milliseconds(parser, duration);
-        options.timeoutMs = Milliseconds(parser, timeout);
+            options.durationMs = MsOfSecondsOption(parser, duration);
+        options.timeoutMs = MsOfSecondsOption(parser, timeout);
     } catch (const TOptionError& error) {
         return {TCommandLine::TAction::Error, {}, error.text};
     }

@@ -61,7 +61,8 @@ QString ControlEscape(char c) {
     }
 }
 
-QByteArray Milliseconds(double ms) {
+// Milliseconds as text with three decimals.
+QByteArray MsText(double ms) {
     return QByteArray::number(ms, 'f', 3);
 }
 
@@ -147,7 +148,7 @@ void TRunOutput::Reply(const TReplyRecord& record) {
     }
     row(record.time.toLocalTime().toString(QStringLiteral("HH:mm:ss.zzz")),
         QString::number(record.slot), EscapedText(record.label, true), reply,
-        QString::fromLatin1(Milliseconds(record.rttMs)), QString::number(record.resends));
+        QString::fromLatin1(MsText(record.rttMs)), QString::number(record.resends));
 }
 
 void TRunOutput::Summary(const TRunSummary& summary) {
@@ -168,9 +169,8 @@ void TRunOutput::Summary(const TRunSummary& summary) {
     if (!summary.rtt)
         return WriteLine(m_out, "round trip: no replies");
     const TRoundTrips& rtt = *summary.rtt;
-    WriteLine(m_out, "round trip ms: min " + Milliseconds(rtt.min) + "  median " +
-                         Milliseconds(rtt.median) + "  p99 " + Milliseconds(rtt.p99) + "  max " +
-                         Milliseconds(rtt.max));
+    WriteLine(m_out, "round trip ms: min " + MsText(rtt.min) + "  median " + MsText(rtt.median) +
+                         "  p99 " + MsText(rtt.p99) + "  max " + MsText(rtt.max));
 }
 
 namespace {
