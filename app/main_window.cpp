@@ -340,9 +340,9 @@ void TForm1::FormCanResize(QObject*, int&, int&, bool& Resize) {
 }
 
 void TForm1::FormClose(QObject*, TCloseAction& Action) {
-    const TMsgAnswer answer =
-        Application().MessageBox(QStringLiteral("Are you sure you want to exit the application?"),
-                                 QStringLiteral("Exit"), TMsgIcon::Exclamation, TMsgButtons::YesNo);
+    const TMsgAnswer answer = Application().ShowMessageBox(
+        QStringLiteral("Are you sure you want to exit the application?"), QStringLiteral("Exit"),
+        TMsgIcon::Exclamation, TMsgButtons::YesNo);
     if (answer != TMsgAnswer::Yes) {
         Action = TCloseAction::caNone;
         return;

@@ -283,8 +283,8 @@ void TestControls::realMessageBoxKeepsTheLoopGoing() {
     });
     poller.start(10);
     const TMsgAnswer answer =
-        Application().MessageBox(QStringLiteral("<b>sure?</b>"), QStringLiteral("Exit"),
-                                 TMsgIcon::Exclamation, TMsgButtons::YesNo);
+        Application().ShowMessageBox(QStringLiteral("<b>sure?</b>"), QStringLiteral("Exit"),
+                                     TMsgIcon::Exclamation, TMsgButtons::YesNo);
     QCOMPARE(answer, TMsgAnswer::No);
     QCOMPARE(shownText, QStringLiteral("<b>sure?</b>"));
     QCOMPARE(shownTitle, QStringLiteral("Exit"));
