@@ -4,7 +4,7 @@
 // bounded wait on the event loop, and the simulated controller in its own
 // process.
 #include "base/percentile.h"
-#include "run_until.h"
+#include "testsupport/run_until.h"
 
 #include <QEventLoop>
 #include <QProcess>

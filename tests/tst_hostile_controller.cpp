@@ -6,8 +6,8 @@
 #include "controls/label.h"
 #include "controls/statusbar.h"
 #include "controls/timer.h"
-#include "sim_process.h"
 #include "test_support.h"
+#include "testsupport/sim_process.h"
 
 #include <QRegularExpression>
 #include <QTest>
