@@ -4,6 +4,7 @@
 #include "loopback_peer.h"
 #include "runner/run_report.h"
 #include "test_support.h"
+#include "testsupport/sim_process.h"
 #include "tools/controller-sim/controller_sim.h"
 
 #include <QJsonArray>
@@ -22,26 +23,6 @@
 namespace {
 
 constexpr int kWaitMs = 15000;
-
-// A simulated controller in its own process on a free loopback port.
-class Sim {
-public:
-    explicit Sim(const QStringList& options) {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(qEnvironmentVariable("CONTROLLER_SIM"),
-                        QStringList{"--port", "0", "--quiet"} + options);
-        if (m_process.waitForReadyRead(kWaitMs))
-            port = m_process.readLine().trimmed().split(':').constLast().toUShort();
-    }
-    ~Sim() {
-        m_process.terminate();
-        m_process.waitForFinished(kWaitMs);
-    }
-    quint16 port = 0;
-
-private:
-    QProcess m_process;
-};
 
 struct Outcome {
     int exitCode = -1;
@@ -193,9 +174,10 @@ void TestRunner::passes() {
     QFETCH(QStringList, options);
     QFETCH(QList<int>, answeredSlots);
     QFETCH(QList<int>, resends);
-    Sim sim(simOptions);
-    QVERIFY(sim.port != 0);
-    Write(m_folder, Definition(sim.port, items));
+    SimProcess sim;
+    const quint16 port = sim.Start(QStringList{"--quiet"} + simOptions);
+    QVERIFY(port != 0);
+    Write(m_folder, Definition(port, items));
 
     const Outcome outcome = RunRunner(m_folder.path(), options + QStringList{"--json"});
     QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
@@ -263,10 +245,9 @@ void TestRunner::failures() {
     QFETCH(QStringList, options);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
-    std::optional<Sim> sim;
-    if (!simOptions.isEmpty())
-        sim.emplace(simOptions);
-    const quint16 port = sim ? sim->port : RefusedPort();
+    SimProcess sim;
+    const quint16 port =
+        simOptions.isEmpty() ? RefusedPort() : sim.Start(QStringList{"--quiet"} + simOptions);
     Write(m_folder, Definition(port, kThreeItems));
     Write(m_folder, Definition(port, "Blank=\r\n\r\n"), "blank.tst");
 
@@ -286,11 +267,12 @@ void TestRunner::failures() {
 // A case per item: passed with its reply, failed where the run gave up,
 // skipped where it never got to or had nothing to send.
 void TestRunner::junitReport() {
-    Sim sim({});
-    QVERIFY(sim.port != 0);
+    SimProcess sim;
+    const quint16 port = sim.Start({"--quiet"});
+    QVERIFY(port != 0);
     // The controller answers nothing that lacks its closing "]".
     Write(m_folder,
-          Definition(sim.port,
+          Definition(port,
                      "Read Firmware=[0A!?v]\r\nEmpty=\r\nUnfinished=[0A!?rt\r\nPoll=[0A!p]\r\n"),
           "bench.tst");
     const Outcome outcome =
@@ -383,9 +365,10 @@ void TestRunner::interrupted_data() {
 // Stops mid-run on a signal: closes and still sums up what it got.
 void TestRunner::interrupted() {
     QFETCH(int, signal);
-    Sim sim({});
-    QVERIFY(sim.port != 0);
-    Write(m_folder, Definition(sim.port, kThreeItems));
+    SimProcess sim;
+    const quint16 port = sim.Start({"--quiet"});
+    QVERIFY(port != 0);
+    Write(m_folder, Definition(port, kThreeItems));
     const Outcome outcome =
         RunRunner(m_folder.path(), {"--json", "--cycles", "0"}, [signal](QProcess& runner) {
             if (runner.waitForReadyRead(kWaitMs))
