@@ -10,10 +10,8 @@
 #include "loopback_peer.h"
 #include "test_support.h"
 
-#include <QStringList>
 #include <QTest>
 
-#include <algorithm>
 #include <optional>
 
 // The main window after start-up in a fresh working folder, with every status
@@ -41,15 +39,12 @@ struct FormFixture {
     // Presses Connect and waits until the window says it is connected (and,
     // with the test's peer, the peer has the connection).
     bool Connect() {
-        const auto connected = [this] {
-            return std::count_if(statuses.begin(), statuses.end(), [](const QByteArray& status) {
-                return status.startsWith("Connected to ");
-            });
-        };
-        const qsizetype before = connected();
+        const QByteArray connected = "Connected to " + form.EditAddress->Text();
+        const qsizetype before = statuses.count(connected);
         form.BitBtnConnect->click();
         return QTest::qWaitFor(
-            [&] { return connected() > before && (!m_atPeer || peer.Connected()); }, 3000);
+            [&] { return statuses.count(connected) > before && (!m_atPeer || peer.Connected()); },
+            3000);
     }
 
     // The peer takes commands without answering them.
@@ -84,11 +79,9 @@ struct FormFixture {
     // Enabled states: Connect, Disconnect, Start Test, address, port.
     QString States() const {
         QString states;
-        for (QWidget* w :
-             {static_cast<QWidget*>(form.BitBtnConnect),
-              static_cast<QWidget*>(form.BitBtnDisconnect),
-              static_cast<QWidget*>(form.BitBtnStartTest), static_cast<QWidget*>(form.EditAddress),
-              static_cast<QWidget*>(form.EditPort)})
+        for (const QWidget* w :
+             QList<const QWidget*>{form.BitBtnConnect, form.BitBtnDisconnect, form.BitBtnStartTest,
+                                   form.EditAddress, form.EditPort})
             states += w->isEnabled() ? QLatin1Char('E') : QLatin1Char('-');
         return states;
     }

@@ -1,8 +1,5 @@
 #include "app/about_window.h"
-#include "app/main_window.h"
-#include "controls/bitbtn.h"
 #include "controls/image.h"
-#include "controls/label.h"
 #include "controls/menu.h"
 #include "form_fixture.h"
 

@@ -1,10 +1,6 @@
 #include "app/about_window.h"
-#include "controls/bitbtn.h"
-#include "controls/edit.h"
 #include "controls/image.h"
-#include "controls/label.h"
 #include "controls/menu.h"
-#include "controls/open_dialog.h"
 #include "form_fixture.h"
 
 #include <QAccessible>

@@ -1,6 +1,4 @@
 #include "base/text.h"
-#include "connection/client_socket.h"
-#include "controls/label.h"
 #include "form_fixture.h"
 #include "testsupport/sim_process.h"
 

@@ -1,10 +1,5 @@
-#include "app/main_window.h"
-#include "controls/bitbtn.h"
-#include "controls/edit.h"
-#include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/menu.h"
-#include "controls/open_dialog.h"
 #include "form_fixture.h"
 
 #include <QScreen>

@@ -2,19 +2,6 @@
 
 #include <QRegularExpression>
 
-SimProcess::SimProcess(const QString& program) : m_program(program) {
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-}
-
-SimProcess::~SimProcess() {
-    process.terminate();
-    process.waitForFinished(kWaitMs);
-}
-
-QString SimProcess::Program() {
-    return qEnvironmentVariable("CONTROLLER_SIM");
-}
-
 quint16 SimProcess::Start(const QStringList& options) {
     process.start(m_program, QStringList{"--port", "0"} + options);
     if (!process.waitForStarted(kWaitMs))
