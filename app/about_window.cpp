@@ -1,9 +1,9 @@
 #include "app/about_window.h"
 
 #include "controls/bitbtn.h"
+#include "controls/image.h"
 #include "controls/label.h"
 #include "controls/look.h"
-#include "controls/panel.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -61,15 +61,16 @@ QIcon TApplication::Icon() const {
     return QIcon(QStringLiteral(":/icon.png"));
 }
 
-TMsgAnswer TApplication::MessageBox(const QString& text, const QString& caption, TMsgIcon icon,
-                                    TMsgButtons buttons) {
+TMsgAnswer TApplication::ShowMessageBox(const QString& text, const QString& caption, TMsgIcon icon,
+                                        TMsgButtons buttons) {
     return messageBox(TMessageBoxRequest{text, caption, icon, buttons});
 }
 
 void TApplication::ShowException(const QByteArray& message) {
     if (QWidget* grabber = QWidget::mouseGrabber())
         grabber->releaseMouse();
-    MessageBox(DisplayText(ErrorDisplayText(message)), Title(), TMsgIcon::Stop, TMsgButtons::Ok);
+    ShowMessageBox(DisplayText(ErrorDisplayText(message)), Title(), TMsgIcon::Stop,
+                   TMsgButtons::Ok);
 }
 
 QString ApplicationTitle(const QString& executablePath) {

@@ -33,8 +33,8 @@ public:
 
     // Application-modal box; runs a nested event loop, so timers and sockets
     // keep being served while it is open.
-    TMsgAnswer MessageBox(const QString& text, const QString& caption, TMsgIcon icon,
-                          TMsgButtons buttons);
+    TMsgAnswer ShowMessageBox(const QString& text, const QString& caption, TMsgIcon icon,
+                              TMsgButtons buttons);
 
     // The error display: the message with the final-stop rule, the title as
     // caption, stop icon, OK.

@@ -18,12 +18,12 @@ int main(int argc, char** argv) {
         QApplication::setWindowIcon(form.windowIcon());
         form.Create();
         form.ShowCentred();
-        QApplication::exec();
+        return QApplication::exec();
     } catch (...) {
         // An error that escapes start-up ends the application; tell the
-        // operator first.
+        // operator first, and whoever started it by the exit status.
         const std::exception_ptr error = std::current_exception();
         Guarded([&] { std::rethrow_exception(error); });
+        return 1;
     }
-    return 0;
 }

@@ -7,6 +7,7 @@
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
 #include "controls/field_style.h"
+#include "controls/image.h"
 #include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/menu.h"
@@ -20,7 +21,7 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <vector>
+#include <iterator>
 
 namespace {
 
@@ -137,75 +138,29 @@ void TForm1::BuildSlots() {
         TEdit** edit;
         QList<QByteArray> command;
     };
+    // clang-format off
     const Design designs[kSlotCount] = {
-        {&LabelFirmware,
-         130,
-         75,
-         "Read Firmware",
-         &EditReadFirmware,
-         &MemoReadFirmware,
-         nullptr,
-         {"[0A!?v]"}},
-        {&LabelTemp, 130, 99, "Read Temp", &EditReadTemp, &MemoReadTemp, nullptr, {"[0A!?rt]"}},
-        {&LabelLightSensorLevel,
-         130,
-         123,
-         "Read Light Sensor Level",
-         &EditReadLightSensorLevel,
-         &MemoReadLightSensorLevel,
-         nullptr,
-         {"[0A!?", "psl]"}},
-        {&LabelBrightness,
-         130,
-         146,
-         "Read Brightness",
-         &EditReadBrightness,
-         &MemoReadBrightness,
-         nullptr,
-         {"[0A!?b]"}},
-        {&LabelBackLightStatus,
-         130,
-         170,
-         "Read Backlight Status",
-         &EditReadBacklightStatus,
-         &MemoReadBacklightStatus,
-         nullptr,
-         {"[0A!?", "bl]"}},
-        {&LabelPSUValues,
-         130,
-         194,
-         "Read PSU Values",
-         &EditReadPSUValue,
-         &MemoReadPSUValue,
-         nullptr,
-         {"[0A!?", "rv]"}},
-        {&LabelFaultStatus,
-         130,
-         218,
-         "Read Fault Status",
-         &EditReadFaultStatus,
-         &MemoReadFaultStatus,
-         nullptr,
-         {"[0A!?s]"}},
-        {&LabelPollController,
-         130,
-         242,
-         "Poll Controller",
-         &EditPollController,
-         &MemoPollController,
-         nullptr,
-         {"[0A!p]"}},
-        {&Label1, 128, 265, "Label1", &Edit1, nullptr, &Edit11, {"Edit11"}},
-        {&Label2, 128, 289, "Label2", &Edit2, nullptr, &Edit12, {"Edit12"}},
-        {&Label11, 128, 313, "Label11", &Edit3, nullptr, &Edit13, {"Edit13"}},
-        {&Label12, 128, 337, "Label12", &Edit4, nullptr, &Edit14, {"Edit14"}},
-        {&Label5, 128, 361, "Label5", &Edit5, nullptr, &Edit15, {"Edit15"}},
-        {&Label6, 128, 384, "Label6", &Edit6, nullptr, &Edit16, {"Edit16"}},
-        {&Label7, 128, 408, "Label7", &Edit7, nullptr, &Edit17, {"Edit17"}},
-        {&Label8, 128, 432, "Label8", &Edit8, nullptr, &Edit18, {"Edit18"}},
-        {&Label9, 128, 456, "Label9", &Edit9, nullptr, &Edit19, {"Edit19"}},
-        {&Label10, 128, 480, "Label10", &Edit10, nullptr, &Edit20, {"Edit20"}},
+        // label                   left  top  caption                    result                     memo                       edit     command
+        {&LabelFirmware,           130,  75, "Read Firmware",           &EditReadFirmware,         &MemoReadFirmware,         nullptr, {"[0A!?v]"}},
+        {&LabelTemp,               130,  99, "Read Temp",               &EditReadTemp,             &MemoReadTemp,             nullptr, {"[0A!?rt]"}},
+        {&LabelLightSensorLevel,   130, 123, "Read Light Sensor Level", &EditReadLightSensorLevel, &MemoReadLightSensorLevel, nullptr, {"[0A!?", "psl]"}},
+        {&LabelBrightness,         130, 146, "Read Brightness",         &EditReadBrightness,       &MemoReadBrightness,       nullptr, {"[0A!?b]"}},
+        {&LabelBackLightStatus,    130, 170, "Read Backlight Status",   &EditReadBacklightStatus,  &MemoReadBacklightStatus,  nullptr, {"[0A!?", "bl]"}},
+        {&LabelPSUValues,          130, 194, "Read PSU Values",         &EditReadPSUValue,         &MemoReadPSUValue,         nullptr, {"[0A!?", "rv]"}},
+        {&LabelFaultStatus,        130, 218, "Read Fault Status",       &EditReadFaultStatus,      &MemoReadFaultStatus,      nullptr, {"[0A!?s]"}},
+        {&LabelPollController,     130, 242, "Poll Controller",         &EditPollController,       &MemoPollController,       nullptr, {"[0A!p]"}},
+        {&Label1,                  128, 265, "Label1",                  &Edit1,                    nullptr,                   &Edit11, {"Edit11"}},
+        {&Label2,                  128, 289, "Label2",                  &Edit2,                    nullptr,                   &Edit12, {"Edit12"}},
+        {&Label11,                 128, 313, "Label11",                 &Edit3,                    nullptr,                   &Edit13, {"Edit13"}},
+        {&Label12,                 128, 337, "Label12",                 &Edit4,                    nullptr,                   &Edit14, {"Edit14"}},
+        {&Label5,                  128, 361, "Label5",                  &Edit5,                    nullptr,                   &Edit15, {"Edit15"}},
+        {&Label6,                  128, 384, "Label6",                  &Edit6,                    nullptr,                   &Edit16, {"Edit16"}},
+        {&Label7,                  128, 408, "Label7",                  &Edit7,                    nullptr,                   &Edit17, {"Edit17"}},
+        {&Label8,                  128, 432, "Label8",                  &Edit8,                    nullptr,                   &Edit18, {"Edit18"}},
+        {&Label9,                  128, 456, "Label9",                  &Edit9,                    nullptr,                   &Edit19, {"Edit19"}},
+        {&Label10,                 128, 480, "Label10",                 &Edit10,                   nullptr,                   &Edit20, {"Edit20"}},
     };
+    // clang-format on
     for (int slot = 1; slot <= kSlotCount; ++slot) {
         const Design& d = designs[slot - 1];
         const int top = ResultTop(slot);
@@ -282,54 +237,54 @@ void TForm1::BuildComponents() {
 }
 
 void TForm1::SetTabOrder() {
-    const std::vector<std::pair<int, QWidget*>> order = {
-        {0, MemoReadFirmware},
-        {1, EditPort},
-        {2, EditAddress},
-        {3, EditReadFirmware},
-        {4, MemoReadBrightness},
-        {5, MemoReadTemp},
-        {6, MemoReadLightSensorLevel},
-        {7, MemoReadBacklightStatus},
-        {8, MemoReadPSUValue},
-        {9, EditReadTemp},
-        {10, EditReadLightSensorLevel},
-        {11, EditReadBrightness},
-        {12, EditReadBacklightStatus},
-        {13, EditReadPSUValue},
-        {14, EditReadFaultStatus},
-        {15, MemoReadFaultStatus},
-        {16, EditPollController},
-        {17, MemoPollController},
-        {18, BitBtnConnect},
-        {19, BitBtnStartTest},
-        {20, BitBtnDisconnect},
-        {21, BitBtnExit},
-        {22, Memo1},
-        {23, Edit1},
-        {24, Edit2},
-        {25, Edit3},
-        {26, Edit4},
-        {27, Edit5},
-        {28, Edit6},
-        {29, Edit7},
-        {30, Edit8},
-        {31, Edit9},
-        {32, Edit10},
-        {33, Edit11},
-        {34, Edit12},
-        {35, Edit13},
-        {36, Edit14},
-        {37, Edit15},
-        {38, Edit16},
-        {39, Edit17},
-        {40, Edit18},
-        {41, Edit19},
-        {42, Edit20},
-        {43, BitBtnOpen},
+    QWidget* const order[] = {
+        MemoReadFirmware,
+        EditPort,
+        EditAddress,
+        EditReadFirmware,
+        MemoReadBrightness,
+        MemoReadTemp,
+        MemoReadLightSensorLevel,
+        MemoReadBacklightStatus,
+        MemoReadPSUValue,
+        EditReadTemp,
+        EditReadLightSensorLevel,
+        EditReadBrightness,
+        EditReadBacklightStatus,
+        EditReadPSUValue,
+        EditReadFaultStatus,
+        MemoReadFaultStatus,
+        EditPollController,
+        MemoPollController,
+        BitBtnConnect,
+        BitBtnStartTest,
+        BitBtnDisconnect,
+        BitBtnExit,
+        Memo1,
+        Edit1,
+        Edit2,
+        Edit3,
+        Edit4,
+        Edit5,
+        Edit6,
+        Edit7,
+        Edit8,
+        Edit9,
+        Edit10,
+        Edit11,
+        Edit12,
+        Edit13,
+        Edit14,
+        Edit15,
+        Edit16,
+        Edit17,
+        Edit18,
+        Edit19,
+        Edit20,
+        BitBtnOpen,
     };
-    for (size_t i = 1; i < order.size(); ++i)
-        QWidget::setTabOrder(order[i - 1].second, order[i].second);
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
     // The first tab stop that can take the focus gets it when the window is
     // first activated: with the slots hidden that is the port field.
     EditPort->setFocus();
@@ -385,9 +340,9 @@ void TForm1::FormCanResize(QObject*, int&, int&, bool& Resize) {
 }
 
 void TForm1::FormClose(QObject*, TCloseAction& Action) {
-    const TMsgAnswer answer =
-        Application().MessageBox(QStringLiteral("Are you sure you want to exit the application?"),
-                                 QStringLiteral("Exit"), TMsgIcon::Exclamation, TMsgButtons::YesNo);
+    const TMsgAnswer answer = Application().ShowMessageBox(
+        QStringLiteral("Are you sure you want to exit the application?"), QStringLiteral("Exit"),
+        TMsgIcon::Exclamation, TMsgButtons::YesNo);
     if (answer != TMsgAnswer::Yes) {
         Action = TCloseAction::caNone;
         return;

@@ -23,8 +23,6 @@ class TStatusBar;
 class TTimer;
 class TFormAbout;
 
-// What FormClose makes of a close request: caHide (as it comes in) ends the
-// application, caNone keeps the window open.
 // The designed sizes of the main window: its client area below the menu, and
 // the whole window with the frame.
 inline constexpr int kClientWidth = 782;
@@ -32,6 +30,8 @@ inline constexpr int kClientHeight = 545;
 inline constexpr int kOuterWidth = 798;
 inline constexpr int kOuterHeight = 603;
 
+// What FormClose makes of a close request: caHide (as it comes in) ends the
+// application, caNone keeps the window open.
 enum class TCloseAction { caNone, caHide };
 
 // One of the eighteen test slots: the item's label, the field that shows the
@@ -144,7 +144,7 @@ public:
 
     // Menu.
     TMainMenu* MainMenu1 = nullptr;
-    QMenu* Exit1 = nullptr;
+    QMenu* Exit1 = nullptr; // the File menu, under its designed name
     TMenuItem* Exit2 = nullptr;
     TMenuItem* Open1 = nullptr;
     QMenu* Help1 = nullptr;

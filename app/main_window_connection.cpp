@@ -67,5 +67,8 @@ void TForm1::ClientSocket1Write(QObject*, TCustomWinSocket*) {}
 
 void TForm1::ClientSocket1Error(QObject*, TCustomWinSocket*, TErrorEvent, int&) {
     // The code is left as it came, so the component goes on to raise it.
+    // The address and port stay disabled as Connect left them: only
+    // Disconnect, which stays enabled, gives them back, so the operator ends
+    // the failed attempt before editing where to connect.
     ShowStatus("Error communicating with ");
 }

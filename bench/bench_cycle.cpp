@@ -82,7 +82,7 @@ private:
 bool Connect(TForm1& form, quint16 port) {
     form.EditPort->SetText(QByteArray::number(port));
     form.BitBtnConnect->click();
-    return WaitFor([&] { return form.ClientSocket1->Active(); }, 5000);
+    return RunUntil([&] { return form.ClientSocket1->Active(); }, 5000, kBenchPollMs);
 }
 
 } // namespace
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cycling %d items\n", items);
     double rss300 = 0, cpu300 = 0;
     qint64 at300 = 0;
-    WaitFor(
+    RunUntil(
         [&] {
             if (probe.shownNs.size() >= 300 && rss300 == 0) {
                 rss300 = ResidentMiB();
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
             }
             return probe.shownNs.size() >= size_t(items);
         },
-        items * 200);
+        items * 200, kBenchPollMs);
     const double rssEnd = ResidentMiB();
     const double cycleCpu = (CpuSeconds() - cpu300) / (double(NowNs() - at300) / 1e9);
     form.BitBtnStartTest->click();
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         // The controller stops after floodBytes: done once reads have ceased.
         const qint64 start = NowNs();
         probe.lastReadNs = start;
-        WaitFor([&] { return NowNs() - probe.lastReadNs > 500000000LL; }, 300000);
+        RunUntil([&] { return NowNs() - probe.lastReadNs > 500000000LL; }, 300000, kBenchPollMs);
         floodSeconds = double(probe.lastReadNs - start) / 1e9;
         sampler.stop();
     }

@@ -70,7 +70,7 @@ double IdleRoundTripMs() {
         }
     }
     ::close(fd);
-    return NearestRank(ms, 0.5);
+    return PercentileOf(ms, 0.5);
 }
 
 bool WriteFile(const QString& name, const QByteArray& bytes) {

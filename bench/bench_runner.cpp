@@ -43,17 +43,12 @@ Launch Measure(Sim& sim, const QString& program, const QStringList& arguments) {
     QProcess process;
     const qint64 launched = NowNs();
     qint64 ended = 0;
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, [&] {
-        ended = NowNs();
-        loop.quit();
-    });
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::finished, [&] { ended = NowNs(); });
     process.start(program, arguments);
-    loop.exec();
+    RunUntil([&] { return ended != 0; }, 30000, kBenchPollMs);
     Launch launch;
     launch.totalMs = double(ended - launched) / 1e6;
-    WaitFor([&] { return sim.replyNs.size() > stampsBefore; }, 2000);
+    RunUntil([&] { return sim.replyNs.size() > stampsBefore; }, 2000, kBenchPollMs);
     if (sim.replyNs.size() > stampsBefore)
         launch.firstMs = double(sim.replyNs[stampsBefore] - launched) / 1e6;
     for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {

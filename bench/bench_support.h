@@ -1,46 +1,35 @@
 #pragma once
 
-// What the benchmark programs share: a monotonic clock, percentiles, a
-// bounded wait on the event loop, and the simulated controller in its own
-// process.
+// What the benchmark programs share: a monotonic clock, percentiles, and the
+// simulated controller's reply stamps.
+#include "base/percentile.h"
 #include "bench/monotonic_clock.h"
-#include "run_until.h"
+#include "testsupport/run_until.h"
+#include "testsupport/sim_process.h"
 
-#include <QEventLoop>
 #include <QProcess>
-#include <QTimer>
 
 #include <algorithm>
-#include <functional>
 #include <vector>
 
+// The runner's rank rule, so both report the same p99 of the same times.
 inline double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
     std::sort(values.begin(), values.end());
-    return values[size_t(p * double(values.size() - 1))];
+    return NearestRank(values, p);
 }
 
-// Waits without spending CPU of its own: done() is checked every 100 ms.
-inline bool WaitFor(const std::function<bool()>& done, int ms) {
-    return RunUntil(done, ms, 100);
-}
+// The benchmarks' waits check every 100 ms besides after each event, so the
+// waiting costs next to no CPU of its own.
+constexpr int kBenchPollMs = 100;
 
-// A simulated controller in its own process, stamping every reply.
+// A simulated controller in its own process, with the time of every reply
+// it stamps (--stamp), as they come.
 class Sim {
 public:
-    explicit Sim(const QStringList& options) {
-        m_process.setProgram(QStringLiteral(CONTROLLER_SIM_PATH));
-        m_process.setArguments(
-            QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")} +
-            options);
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Read(); });
-        m_process.start();
-        WaitFor([this] { return port != 0; }, 5000);
-    }
-    ~Sim() {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
+    explicit Sim(const QStringList& options) : m_sim(QStringLiteral(CONTROLLER_SIM_PATH)) {
+        port = m_sim.Start(QStringList{QStringLiteral("--quiet")} + options);
+        QObject::connect(&m_sim.process, &QProcess::readyReadStandardOutput, [this] { Read(); });
+        Read();
     }
 
     quint16 port = 0;
@@ -48,13 +37,11 @@ public:
 
 private:
     void Read() {
-        while (m_process.canReadLine()) {
-            const QByteArray line = m_process.readLine().trimmed();
+        while (m_sim.process.canReadLine()) {
+            const QByteArray line = m_sim.process.readLine().trimmed();
             if (line.startsWith("reply "))
                 replyNs.push_back(line.mid(6).toLongLong());
-            else if (line.startsWith("listening on "))
-                port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
         }
     }
-    QProcess m_process;
+    SimProcess m_sim;
 };

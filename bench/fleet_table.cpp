@@ -1,5 +1,7 @@
 #include "bench/fleet_table.h"
 
+#include "base/percentile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -24,12 +26,12 @@ QByteArray Percent(double part, double whole) {
 
 } // namespace
 
-double NearestRank(std::vector<float> values, double p) {
+double PercentileOf(const std::vector<float>& values, double p) {
     if (values.empty())
         return NAN;
-    const size_t rank = std::max<size_t>(size_t(std::ceil(p * double(values.size()))), 1);
-    std::nth_element(values.begin(), values.begin() + long(rank - 1), values.end());
-    return values[rank - 1];
+    std::vector<double> sorted(values.begin(), values.end());
+    std::sort(sorted.begin(), sorted.end());
+    return NearestRank(sorted, p);
 }
 
 TRatios RatiosOf(const TRow& runner, const TRow& floor) {
@@ -67,9 +69,9 @@ void PrintRow(const TRow& row, long baselineRssKiB, double ideal) {
                 Figure(double(use.peakRssKiB) / 1024, 1).constData(),
                 Figure(rssPerController, 2).constData(), Figure(rate, 0).constData(),
                 Figure(ideal, 0).constData(), Percent(rate, ideal).constData(),
-                Figure(NearestRank(peer.gapMs, 0.5), 2).constData(),
-                Figure(NearestRank(peer.gapMs, 0.99), 2).constData(),
-                Figure(NearestRank(peer.lateMs, 0.99), 2).constData(), connected.constData(),
+                Figure(PercentileOf(peer.gapMs, 0.5), 2).constData(),
+                Figure(PercentileOf(peer.gapMs, 0.99), 2).constData(),
+                Figure(PercentileOf(peer.lateMs, 0.99), 2).constData(), connected.constData(),
                 use.exit.constData(), Percent(peer.cpuSeconds, use.wallS).constData());
 }
 

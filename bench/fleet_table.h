@@ -24,9 +24,8 @@ struct TRatios {
     double cpuPerReply = 0, repliesPerSecond = 0; // runner / floor, steady
 };
 
-// The project's nearest rank: the smallest value with at least p of all at or
-// below it; NaN for none.
-double NearestRank(std::vector<float> values, double p);
+// The project's nearest rank of the values (base/percentile.h); NaN for none.
+double PercentileOf(const std::vector<float>& values, double p);
 
 TRatios RatiosOf(const TRow& runner, const TRow& floor);
 

@@ -58,10 +58,13 @@ int PendingError(int fd) {
     return error;
 }
 
-void SetNonBlocking(int fd, bool nonBlocking) {
-    const int flags = int(RetryingOnEintr([&] { return fcntl(fd, F_GETFL); }).value);
-    const int wanted = nonBlocking ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
-    RetryingOnEintr([&] { return fcntl(fd, F_SETFL, wanted); });
+int SetNonBlocking(int fd, bool nonBlocking) {
+    const TCallResult flags = RetryingOnEintr([&] { return fcntl(fd, F_GETFL); });
+    // Without the flags, setting them would write -1's bits, every flag on.
+    if (flags.error != 0)
+        return flags.error;
+    const int wanted = nonBlocking ? int(flags.value) | O_NONBLOCK : int(flags.value) & ~O_NONBLOCK;
+    return RetryingOnEintr([&] { return fcntl(fd, F_SETFL, wanted); }).error;
 }
 
 int CloseDescriptor(int fd) {

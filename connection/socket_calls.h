@@ -1,31 +1,13 @@
 #pragma once
 
+#include "base/syscall.h"
+
 #include <QByteArray>
 
 #include <netinet/in.h>
-#include <sys/types.h>
-
-#include <cerrno>
 
 // The BSD-socket calls of the client socket, one syscall each, with errno
 // copied at once. Would-block and in-progress are states, never errors.
-
-// A call's result: its value, and 0 or the errno it failed with.
-struct TCallResult {
-    ssize_t value = 0;
-    int error = 0;
-};
-
-// Runs call again for as long as it fails with EINTR.
-template <class Call> TCallResult RetryingOnEintr(Call call) {
-    for (;;) {
-        const ssize_t value = call();
-        if (value >= 0)
-            return {value, 0};
-        if (errno != EINTR)
-            return {value, errno};
-    }
-}
 
 bool IsWouldBlock(int error);
 
@@ -50,7 +32,8 @@ TCallResult ReceiveOnce(int fd, void* buffer, size_t count, int flags = 0);
 int BytesWaiting(int fd);
 // The error a connect attempt ended with (SO_ERROR).
 int PendingError(int fd);
-void SetNonBlocking(int fd, bool nonBlocking);
+// 0 or fcntl()'s errno; the flags stay as they were when they cannot be read.
+int SetNonBlocking(int fd, bool nonBlocking);
 // 0 or close()'s errno. Linux releases the descriptor even when close()
 // reports EINTR, so it is never repeated and EINTR counts as done.
 int CloseDescriptor(int fd);

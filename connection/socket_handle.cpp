@@ -9,18 +9,19 @@
 TSocketHandle::TSocketHandle(int fd, TNotify notify, QObject* channel)
     : QObject(channel), m_fd(fd), m_notify(std::move(notify)) {}
 
-void TSocketHandle::Select(bool notify) {
-    SetNonBlocking(m_fd, notify);
+int TSocketHandle::Select(bool notify) {
+    const int error = SetNonBlocking(m_fd, notify);
     if (!notify) {
         delete m_read;
         delete m_write;
         m_read = m_write = nullptr;
-        return;
+        return error;
     }
     if (!m_read) {
         m_read = Notifier(QSocketNotifier::Read, &TSocketHandle::ReadReady);
         m_write = Notifier(QSocketNotifier::Write, &TSocketHandle::WriteReady);
     }
+    return error;
 }
 
 void TSocketHandle::ConnectStarted() {

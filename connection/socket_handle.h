@@ -25,8 +25,8 @@ public:
     TSocketHandle(int fd, TNotify notify, QObject* channel);
 
     // Registers for notifications in non-blocking mode, or cancels them and
-    // makes the descriptor blocking.
-    void Select(bool notify);
+    // makes the descriptor blocking. 0 or the errno of switching the mode.
+    int Select(bool notify);
     // 0, EINPROGRESS or the errno of connect().
     int Connect(const sockaddr_in& remote) const { return ConnectTo(m_fd, remote); }
     // connect() was called: its completion shows as write readiness.

@@ -1,16 +1,19 @@
 #include "controls/accessible.h"
 
+#include "controls/image.h"
+#include "controls/label.h"
+
 #include <QAccessibleWidget>
-#include <QWidget>
 
 namespace {
 
 // Without this both would be anonymous "client" areas to a screen reader.
-QAccessibleInterface* ControlInterface(const QString& className, QObject* object) {
-    if (className == QLatin1String("TLabel"))
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StaticText);
-    if (className == QLatin1String("TImage"))
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Graphic);
+// Chosen by type, so a renamed or derived control keeps its role.
+QAccessibleInterface* ControlInterface(const QString&, QObject* object) {
+    if (auto* label = qobject_cast<TLabel*>(object))
+        return new QAccessibleWidget(label, QAccessible::StaticText);
+    if (auto* image = qobject_cast<TImage*>(object))
+        return new QAccessibleWidget(image, QAccessible::Graphic);
     return nullptr;
 }
 

@@ -29,7 +29,8 @@ int WholeNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
     return value;
 }
 
-int Milliseconds(const QCommandLineParser& parser, const QCommandLineOption& option) {
+// The option's value, given in seconds, in whole milliseconds.
+int MsOfSecondsOption(const QCommandLineParser& parser, const QCommandLineOption& option) {
     bool ok = false;
     const double seconds = parser.value(option).toDouble(&ok);
     if (!ok || !std::isfinite(seconds) || seconds < 0.001 || seconds > kMaxSeconds)
@@ -140,7 +141,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
             options.addresses.append(TextBytes(value));
         options.hostsFile = parser.value(hosts);
         if (parser.isSet(interval) && parser.value(interval) != "0")
-            options.intervalMs = Milliseconds(parser, interval);
+            options.intervalMs = MsOfSecondsOption(parser, interval);
         if (parser.isSet(maxConnecting))
             options.maxConnecting = WholeNumber(parser, maxConnecting, 1);
         if (parser.isSet(port))
@@ -148,8 +149,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         options.cycles =
             parser.isSet(duration) && !parser.isSet(cycles) ? 0 : WholeNumber(parser, cycles);
         if (parser.isSet(duration))
-            options.durationMs = Milliseconds(parser, duration);
-        options.timeoutMs = Milliseconds(parser, timeout);
+            options.durationMs = MsOfSecondsOption(parser, duration);
+        options.timeoutMs = MsOfSecondsOption(parser, timeout);
         options.replyTimeoutMs = WholeNumber(parser, replyTimeout, 1, kMaxSeconds * 1000);
         options.maxResends = WholeNumber(parser, maxResends);
     } catch (const TOptionError& error) {

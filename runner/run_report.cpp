@@ -1,5 +1,6 @@
 #include "runner/run_report.h"
 
+#include "base/percentile.h"
 #include "base/text.h"
 
 #include <QIODevice>
@@ -15,7 +16,8 @@
 
 namespace {
 
-QByteArray Milliseconds(double ms) {
+// Milliseconds as text with three decimals.
+QByteArray MsText(double ms) {
     return QByteArray::number(ms, 'f', 3);
 }
 
@@ -64,8 +66,8 @@ QByteArray RoundTripsText(const std::vector<double>& ms) {
     const std::optional<TRoundTrips> rtt = RoundTripsOf(ms);
     if (!rtt)
         return "no replies";
-    return "min " + Milliseconds(rtt->min) + "  median " + Milliseconds(rtt->median) + "  p99 " +
-           Milliseconds(rtt->p99) + "  max " + Milliseconds(rtt->max);
+    return "min " + MsText(rtt->min) + "  median " + MsText(rtt->median) + "  p99 " +
+           MsText(rtt->p99) + "  max " + MsText(rtt->max);
 }
 
 // The run's figures over all its items.
@@ -100,12 +102,7 @@ std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
     if (ms.empty())
         return std::nullopt;
     std::sort(ms.begin(), ms.end());
-    // Nearest rank: the smallest value with at least p of all at or below it.
-    const auto rank = [&](double p) {
-        const size_t index = size_t(std::ceil(p * double(ms.size())));
-        return ms[std::max<size_t>(index, 1) - 1];
-    };
-    return TRoundTrips{ms.front(), rank(0.5), rank(0.99), ms.back()};
+    return TRoundTrips{ms.front(), NearestRank(ms, 0.5), NearestRank(ms, 0.99), ms.back()};
 }
 
 void TItemTally::AddReply(const TReplyRecord& record) {
@@ -186,7 +183,7 @@ void TRunOutput::Reply(const QByteArray& controller, const TReplyRecord& record)
     if (m_json)
         return Line(ReplyJson(controller, record));
     Row(LocalTimeText(record.time), QString::number(record.cycle), QString::number(record.slot),
-        EscapedText(record.label, true), QString::fromLatin1(Milliseconds(record.rttMs)),
+        EscapedText(record.label, true), QString::fromLatin1(MsText(record.rttMs)),
         QString::number(record.resends), CheckText(record.verdict),
         EscapedText(record.reply, true));
 }
@@ -268,7 +265,7 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
         Line(Counted(totals.afterResend, "reply", "replies") +
              " completed after a resend and may answer an earlier sending; the slowest reply "
              "took " +
-             Milliseconds(totals.slowestMs) + " ms: --reply-timeout " +
+             MsText(totals.slowestMs) + " ms: --reply-timeout " +
              QByteArray::number(AvoidingReplyTimeout(totals.slowestMs)) +
              " would have avoided the resends");
     if (summary.unsolicited > 0)

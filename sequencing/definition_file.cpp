@@ -1,6 +1,7 @@
 #include "sequencing/definition_file.h"
 
 #include "base/exceptions.h"
+#include "base/syscall.h"
 #include "base/text.h"
 
 #include <QFile>
@@ -43,12 +44,11 @@ QByteArray ReadDefinitionFile(const QString& fileName) {
 QByteArray ReadFileHead(const QString& fileName, qint64 maxBytes) {
     const QByteArray path = QFile::encodeName(fileName);
     // O_NONBLOCK: a FIFO under the name must not hang the window.
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        ThrowCannotOpen(fileName, errno);
+    const TCallResult opened = RetryingOnEintr(
+        [&] { return ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); });
+    if (opened.error != 0)
+        ThrowCannotOpen(fileName, opened.error);
+    const int fd = int(opened.value);
     const FileDescriptor file(fd);
 
     struct stat status {};
@@ -67,11 +67,9 @@ QByteArray ReadFileHead(const QString& fileName, qint64 maxBytes) {
 
     // One plain read; a short read is used as it is.
     QByteArray text(qMin<qint64>(status.st_size, maxBytes), Qt::Uninitialized);
-    ssize_t got;
-    do {
-        got = ::read(fd, text.data(), size_t(text.size()));
-    } while (got < 0 && errno == EINTR);
-    text.truncate(got < 0 ? 0 : got);
+    const TCallResult got =
+        RetryingOnEintr([&] { return ::read(fd, text.data(), size_t(text.size())); });
+    text.truncate(got.error != 0 ? 0 : got.value);
     return text;
 }
 

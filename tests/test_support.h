@@ -2,7 +2,7 @@
 
 #include "app/application.h"
 #include "controls/open_dialog.h"
-#include "run_until.h"
+#include "testsupport/run_until.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,7 @@
 #include "app/about_window.h"
-#include "app/main_window.h"
-#include "controls/bitbtn.h"
-#include "controls/label.h"
+#include "controls/image.h"
 #include "controls/menu.h"
-#include "controls/panel.h"
-#include "test_support.h"
+#include "form_fixture.h"
 
 #include <QFontInfo>
 #include <QPointer>
@@ -29,18 +26,6 @@ QList<TFormAbout*> VisibleAboutWindows() {
     }
     return shown;
 }
-
-// The main window as at start-up, with its About window.
-struct Shell {
-    Shell() {
-        folder.Write(QStringLiteral("default1.tst"), "IP=127.0.0.1\r\nPort=3001\r\nA=[a]\r\n");
-        form.Create();
-    }
-    WorkingFolder folder;
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    TFormAbout* const about = form.FormAbout;
-};
 
 enum class Request { OkButton, CloseBox, EnterKey, SpaceKey, EscapeKey };
 
@@ -79,8 +64,8 @@ void TestAboutWindow::comesWithTheMainWindow() {
 }
 
 void TestAboutWindow::designedWindow() {
-    Shell shell;
-    TFormAbout& about = *shell.about;
+    FormFixture shell(1);
+    TFormAbout& about = *shell.form.FormAbout;
     QVERIFY(about.isHidden());
     QVERIFY(about.isWindow());
     QCOMPARE(about.parentWidget(), &shell.form);
@@ -126,9 +111,9 @@ void TestAboutWindow::labelEdges() {
     QFETCH(QPoint, designed);
     QFETCH(int, pixelSize);
     QFETCH(bool, rightJustified);
-    Shell shell;
-    shell.about->BuildControls();
-    TLabel* label = Labels(*shell.about).at(index);
+    FormFixture shell(1);
+    shell.form.FormAbout->BuildControls();
+    TLabel* label = Labels(*shell.form.FormAbout).at(index);
     QCOMPARE(label->y(), designed.y());
     QCOMPARE(label->font().pixelSize(), pixelSize);
     QVERIFY(label->font().bold());
@@ -165,8 +150,8 @@ void TestAboutWindow::closeRequests_data() {
 void TestAboutWindow::closeRequests() {
     QFETCH(Request, request);
     QFETCH(bool, hides);
-    Shell shell;
-    QPointer<TFormAbout> about = shell.about;
+    FormFixture shell(1);
+    QPointer<TFormAbout> about = shell.form.FormAbout;
     shell.form.ShowCentred();
     shell.form.About1Click(nullptr);
     QVERIFY(QTest::qWaitForWindowActive(about));
@@ -210,32 +195,32 @@ void TestAboutWindow::closeRequests() {
 }
 
 void TestAboutWindow::singleInstanceBroughtToFront() {
-    Shell shell;
+    FormFixture shell(1);
     shell.form.ShowCentred();
     shell.form.About1Click(nullptr);
-    QVERIFY(QTest::qWaitForWindowActive(shell.about));
+    QVERIFY(QTest::qWaitForWindowActive(shell.form.FormAbout));
 
     // The About window counts as active for its owner's sake, so ask the
     // application which window has the focus.
     shell.form.activateWindow();
     QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), &shell.form, 1000);
     shell.form.About1->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), shell.about, 1000);
-    QCOMPARE(VisibleAboutWindows(), QList<TFormAbout*>{shell.about});
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), shell.form.FormAbout, 1000);
+    QCOMPARE(VisibleAboutWindows(), QList<TFormAbout*>{shell.form.FormAbout});
     QVERIFY(shell.form.isVisible());
 }
 
 void TestAboutWindow::resizingMovesNoControl() {
-    Shell shell;
+    FormFixture shell(1);
     shell.form.About1Click(nullptr);
-    QVERIFY(QTest::qWaitForWindowExposed(shell.about));
+    QVERIFY(QTest::qWaitForWindowExposed(shell.form.FormAbout));
     QList<QRect> designed;
-    const QList<QWidget*> controls = shell.about->findChildren<QWidget*>();
+    const QList<QWidget*> controls = shell.form.FormAbout->findChildren<QWidget*>();
     for (QWidget* control : controls)
         designed.append(control->geometry());
     for (const QSize& size : {QSize(900, 600), QSize(200, 100), QSize(533, 233)}) {
-        shell.about->resize(size);
-        QTRY_COMPARE_WITH_TIMEOUT(shell.about->size(), size, 1000);
+        shell.form.FormAbout->resize(size);
+        QTRY_COMPARE_WITH_TIMEOUT(shell.form.FormAbout->size(), size, 1000);
         for (qsizetype i = 0; i < controls.size(); ++i)
             QCOMPARE(controls[i]->geometry(), designed[i]);
     }
@@ -291,8 +276,8 @@ void TestAboutWindow::placement() {
 void TestAboutWindow::closingMainWindowEndsApplication() {
     QPointer<TFormAbout> about;
     {
-        Shell shell;
-        about = shell.about;
+        FormFixture shell(1);
+        about = shell.form.FormAbout;
         shell.form.ShowCentred();
         shell.form.About1Click(nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(about));

@@ -1,12 +1,7 @@
 #include "app/about_window.h"
-#include "app/main_window.h"
-#include "controls/bitbtn.h"
-#include "controls/edit.h"
-#include "controls/label.h"
+#include "controls/image.h"
 #include "controls/menu.h"
-#include "controls/open_dialog.h"
-#include "controls/panel.h"
-#include "test_support.h"
+#include "form_fixture.h"
 
 #include <QAccessible>
 #include <QTest>
@@ -54,15 +49,11 @@ void TestAccessibility::cleanup() {
 }
 
 void TestAccessibility::resultFieldsFollowTheirLabels() {
-    WorkingFolder folder;
-    folder.Write(QStringLiteral("default1.tst"),
-                 "IP=127.0.0.1\r\nPort=3001\r\nRead &Firmware=[0A!?v]\r\nRead Temp=[0A!?rt]\r\n"
-                 "Poll Controller=[0A!p]\r\n");
-    const QString other =
-        folder.Write(QStringLiteral("other.tst"), "IP=10.0.0.2\r\nPort=4000\r\nBrightness=[b]\r\n");
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
+    FormFixture f(QByteArray("IP=127.0.0.1\r\nPort=3001\r\nRead &Firmware=[0A!?v]\r\n"
+                             "Read Temp=[0A!?rt]\r\nPoll Controller=[0A!p]\r\n"));
+    TForm1& form = f.form;
+    const QString other = f.folder.Write(QStringLiteral("other.tst"),
+                                         "IP=10.0.0.2\r\nPort=4000\r\nBrightness=[b]\r\n");
     const QStringList loaded{QStringLiteral("Read Firmware"), QStringLiteral("Read Temp"),
                              QStringLiteral("Poll Controller")};
     for (int s = 1; s <= 3; ++s) {
@@ -72,7 +63,7 @@ void TestAccessibility::resultFieldsFollowTheirLabels() {
 
     AnswerOpenDialog(other);
     form.Open1->trigger();
-    QCOMPARE(boxes.boxes.size(), 0);
+    QCOMPARE(f.boxes.boxes.size(), 0);
     // Slot 1 takes the new item; the others keep the items they still show.
     QCOMPARE(SpokenName(form.Slot(1).Result), QStringLiteral("Brightness"));
     QCOMPARE(SpokenName(form.Slot(2).Result), QStringLiteral("Read Temp"));
@@ -81,11 +72,8 @@ void TestAccessibility::resultFieldsFollowTheirLabels() {
 }
 
 void TestAccessibility::everyVisibleControlIsNamed() {
-    WorkingFolder folder;
-    folder.Write(QStringLiteral("default1.tst"), "IP=127.0.0.1\r\nPort=3001\r\nA=[a]\r\n");
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    form.Create();
+    FormFixture f(1);
+    TForm1& form = f.form;
     form.ShowCentred();
     form.About1Click(nullptr);
     QVERIFY(QTest::qWaitForWindowExposed(form.FormAbout));

@@ -1,4 +1,4 @@
-#include "sim_process.h"
+#include "testsupport/sim_process.h"
 #include "tools/controller-sim/controller_sim.h"
 
 #include <QElapsedTimer>

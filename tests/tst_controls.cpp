@@ -2,9 +2,9 @@
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
 #include "controls/field_style.h"
+#include "controls/image.h"
 #include "controls/label.h"
 #include "controls/memo.h"
-#include "controls/panel.h"
 #include "controls/timer.h"
 #include "test_support.h"
 
@@ -286,8 +286,8 @@ void TestControls::realMessageBoxKeepsTheLoopGoing() {
     });
     poller.start(10);
     const TMsgAnswer answer =
-        Application().MessageBox(QStringLiteral("<b>sure?</b>"), QStringLiteral("Exit"),
-                                 TMsgIcon::Exclamation, TMsgButtons::YesNo);
+        Application().ShowMessageBox(QStringLiteral("<b>sure?</b>"), QStringLiteral("Exit"),
+                                     TMsgIcon::Exclamation, TMsgButtons::YesNo);
     QCOMPARE(answer, TMsgAnswer::No);
     QCOMPARE(shownText, QStringLiteral("<b>sure?</b>"));
     QCOMPARE(shownTitle, QStringLiteral("Exit"));

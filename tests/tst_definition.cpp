@@ -27,24 +27,37 @@ void TestDefinition::splitLine_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QByteArray>("label");
     QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<qsizetype>("index"); // where the line stands in its file
+    QTest::addColumn<int>("slot");        // the slot it binds to; 0: none
     QTest::newRow("item") << QByteArray("Read Firmware=[0A!?v]") << QByteArray("Read Firmware")
-                          << QByteArray("[0A!?v]");
-    QTest::newRow("no equals") << QByteArray("127.0.0.1") << QByteArray()
-                               << QByteArray("127.0.0.1");
-    QTest::newRow("ends in equals") << QByteArray("Label=") << QByteArray("Label") << QByteArray();
-    QTest::newRow("starts with equals") << QByteArray("=cmd") << QByteArray() << QByteArray("cmd");
-    QTest::newRow("two equals") << QByteArray("a=b=c") << QByteArray("a=b") << QByteArray("c");
-    QTest::newRow("blanks kept") << QByteArray(" a = b ") << QByteArray(" a ") << QByteArray(" b ");
-    QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray();
+                          << QByteArray("[0A!?v]") << qsizetype(2) << 1;
+    QTest::newRow("no equals") << QByteArray("127.0.0.1") << QByteArray() << QByteArray("127.0.0.1")
+                               << qsizetype(0) << 0;
+    QTest::newRow("ends in equals")
+        << QByteArray("Label=") << QByteArray("Label") << QByteArray() << qsizetype(3) << 2;
+    QTest::newRow("starts with equals")
+        << QByteArray("=cmd") << QByteArray() << QByteArray("cmd") << qsizetype(1) << 0;
+    QTest::newRow("two equals") << QByteArray("a=b=c") << QByteArray("a=b") << QByteArray("c")
+                                << qsizetype(19) << 18;
+    QTest::newRow("blanks kept") << QByteArray(" a = b ") << QByteArray(" a ") << QByteArray(" b ")
+                                 << qsizetype(10) << 9;
+    QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray() << qsizetype(4) << 3;
+    // A 25-line file binds exactly 18 items: its last line goes nowhere.
+    QTest::newRow("after the eighteenth item")
+        << QByteArray("Item 23=[c23]") << QByteArray("Item 23") << QByteArray("[c23]")
+        << qsizetype(24) << 0;
 }
 
 void TestDefinition::splitLine() {
     QFETCH(QByteArray, line);
     QFETCH(QByteArray, label);
     QFETCH(QByteArray, value);
+    QFETCH(qsizetype, index);
+    QFETCH(int, slot);
     const TDefinitionLine split = SplitDefinitionLine(line);
     QCOMPARE(split.label, label);
     QCOMPARE(split.value, value);
+    QCOMPARE(BindDefinitionLine(index).slot, slot);
 }
 
 void TestDefinition::readsTextUpToNul() {

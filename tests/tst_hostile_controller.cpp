@@ -1,13 +1,6 @@
-#include "app/main_window.h"
 #include "base/text.h"
-#include "connection/client_socket.h"
-#include "controls/bitbtn.h"
-#include "controls/edit.h"
-#include "controls/label.h"
-#include "controls/statusbar.h"
-#include "controls/timer.h"
-#include "sim_process.h"
-#include "test_support.h"
+#include "form_fixture.h"
+#include "testsupport/sim_process.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -43,51 +36,6 @@ bool AllMatch(const QStringList& texts, const QStringList& patterns) {
             return false;
     return true;
 }
-
-// The main window in a working folder whose default1.tst (three items,
-// "[c1]" to "[c3]") points at a misbehaving controller-sim. Notes every
-// status message, and at every message box whether the buttons still showed
-// a connection.
-struct HostileFixture {
-    explicit HostileFixture(const QStringList& simOptions) : port(sim.Start(simOptions)) {
-        folder.Write(QStringLiteral("default1.tst"),
-                     "IP=127.0.0.1\r\nPort=" + QByteArray::number(port) +
-                         "\r\nItem 1=[c1]\r\nItem 2=[c2]\r\nItem 3=[c3]\r\n");
-        QObject::connect(form.StatusBar1, &TStatusBar::SimpleTextWritten,
-                         [this](const QByteArray& message) { statuses.append(message); });
-        const auto answer = Application().messageBox;
-        Application().messageBox = [this, answer](const TMessageBoxRequest& request) {
-            connectedAtBox.append(form.BitBtnDisconnect->isEnabled());
-            return answer(request);
-        };
-        form.Create();
-    }
-
-    // Presses Connect and waits until the window says it is connected.
-    bool Connect() {
-        const qsizetype before = statuses.count(kConnected);
-        form.BitBtnConnect->click();
-        return QTest::qWaitFor([&] { return statuses.count(kConnected) > before; }, 3000);
-    }
-
-    QByteArray Shown(int slot) const { return form.Slot(slot).Result->Text(); }
-
-    // Stops the test and disconnects, where the buttons allow it.
-    void StopAndDisconnect() {
-        if (form.BitBtnDisconnect->isEnabled()) {
-            form.BitBtnStartTest->click();
-            form.BitBtnDisconnect->click();
-        }
-    }
-
-    SimProcess sim;
-    const quint16 port;
-    WorkingFolder folder;
-    MessageBoxRecorder boxes;
-    TForm1 form;
-    QList<QByteArray> statuses;
-    QList<bool> connectedAtBox;
-};
 
 } // namespace
 
@@ -153,8 +101,11 @@ void TestHostileController::misbehaviour() {
     QFETCH(QByteArray, status);
     QFETCH(bool, advances);
     QFETCH(bool, resumes);
-    HostileFixture f(options << "--quiet");
-    QVERIFY2(f.port != 0, qPrintable(f.sim.firstLine));
+    SimProcess sim;
+    const quint16 port = sim.Start(options << "--quiet");
+    QVERIFY2(port != 0, qPrintable(sim.firstLine));
+    // Three items, "[c1]" to "[c3]", for the misbehaving controller.
+    FormFixture f(FormFixture::ItemsAt(port, 3));
     const qsizetype descriptors = OpenDescriptorCount();
 
     QVERIFY(f.Connect());

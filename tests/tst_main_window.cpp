@@ -1,11 +1,6 @@
-#include "app/main_window.h"
-#include "controls/bitbtn.h"
-#include "controls/edit.h"
-#include "controls/label.h"
 #include "controls/memo.h"
 #include "controls/menu.h"
-#include "controls/open_dialog.h"
-#include "test_support.h"
+#include "form_fixture.h"
 
 #include <QScreen>
 #include <QTest>
@@ -43,20 +38,6 @@ QList<int> Range(int from, int to) {
     return range;
 }
 
-// A main window after start-up in a fresh working folder, with every message
-// box written down. default1.tst holds `definition`; without one there is no
-// such file.
-struct StartedWindow {
-    explicit StartedWindow(const std::optional<QByteArray>& definition = std::nullopt) {
-        if (definition)
-            folder.Write(QStringLiteral("default1.tst"), *definition);
-        form.Create();
-    }
-    WorkingFolder folder;
-    MessageBoxRecorder boxes;
-    TForm1 form;
-};
-
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -83,7 +64,7 @@ void TestMainWindow::cleanup() {
 }
 
 void TestMainWindow::startupWithoutFile() {
-    StartedWindow w;
+    FormFixture w(std::nullopt);
     QCOMPARE(w.boxes.Texts(), QStringList{QStringLiteral("Cannot open file default1.tst.")});
     QCOMPARE(w.boxes.boxes[0].caption, Application().Title());
     QCOMPARE(w.boxes.boxes[0].icon, TMsgIcon::Stop);
@@ -120,7 +101,7 @@ void TestMainWindow::startupLoad() {
     QFETCH(QByteArray, file);
     QFETCH(QList<int>, shown);
     QFETCH(QByteArray, address);
-    StartedWindow w(file);
+    FormFixture w(file);
     QCOMPARE(w.boxes.boxes.size(), 0);
     QCOMPARE(ShownSlots(w.form), shown);
     QCOMPARE(w.form.EditAddress->Text(), address);
@@ -132,7 +113,7 @@ void TestMainWindow::startupLoad() {
 }
 
 void TestMainWindow::designedCommandsBeforeAnyDefinition() {
-    StartedWindow w;
+    FormFixture w(std::nullopt);
     QCOMPARE(w.form.Slot(1).Command(), QByteArray("[0A!?v]\r\n"));
     QCOMPARE(w.form.Slot(3).Command(), QByteArray("[0A!?\r\npsl]\r\n"));
     QCOMPARE(w.form.Slot(8).Command(), QByteArray("[0A!p]\r\n"));
@@ -148,7 +129,7 @@ void TestMainWindow::designedCommandsBeforeAnyDefinition() {
 }
 
 void TestMainWindow::interactiveLoadKeepsUnnamedSlots() {
-    StartedWindow w(Definition(18));
+    FormFixture w(Definition(18));
     const QString shorter = w.folder.Write(QStringLiteral("short.tst"),
                                            "IP=10.1.1.1\r\nPort=4000\r\nNew one=[new]\r\n");
     w.form.TestStep = 7;
@@ -184,7 +165,7 @@ void TestMainWindow::interactiveLoadKeepsUnnamedSlots() {
 }
 
 void TestMainWindow::interactiveLoadCancelAndFailure() {
-    StartedWindow w(Definition(3));
+    FormFixture w(Definition(3));
 
     AnswerOpenDialog(QStringLiteral("/nowhere/x.tst"), false);
     w.form.Open1Click(nullptr);
@@ -209,7 +190,7 @@ void TestMainWindow::exitQuestion_data() {
 void TestMainWindow::exitQuestion() {
     QFETCH(TMsgAnswer, answer);
     QFETCH(bool, closed);
-    StartedWindow w(Definition(2));
+    FormFixture w(Definition(2));
     w.form.ShowCentred();
     w.boxes.answers.push_back(answer);
     w.form.BitBtnExit->click();
@@ -224,7 +205,7 @@ void TestMainWindow::exitQuestion() {
 }
 
 void TestMainWindow::layoutAndSizeLock() {
-    StartedWindow w;
+    FormFixture w(std::nullopt);
     w.form.ShowCentred();
     QVERIFY(QTest::qWaitForWindowExposed(&w.form));
     QCOMPARE(w.form.windowTitle(), QStringLiteral("ZYL_Test_Tool_V1.0"));
@@ -254,7 +235,7 @@ void TestMainWindow::layoutAndSizeLock() {
 }
 
 void TestMainWindow::tabOrderAndFirstFocus() {
-    StartedWindow w(Definition(10));
+    FormFixture w(Definition(10));
     w.form.ShowCentred();
     QVERIFY(QTest::qWaitForWindowActive(&w.form));
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.form.EditPort));

@@ -1,5 +1,4 @@
 #include "controls/memo.h"
-#include "controls/timer.h"
 #include "form_fixture.h"
 #include "sequencing/receive_buffer.h"
 

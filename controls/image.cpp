@@ -1,24 +1,9 @@
+#include "controls/image.h"
+
 #include "controls/accessible.h"
-#include "controls/panel.h"
-#include "controls/statusbar.h"
+#include "controls/look.h"
 
 #include <QPainter>
-
-TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) {
-    setSizeGripEnabled(false);
-}
-
-void TStatusBar::SetSimpleText(const QByteArray& text) {
-    m_simpleText = text;
-    emit SimpleTextWritten(text);
-}
-
-TPanel::TPanel(QWidget* parent, TColor color) : QWidget(parent) {
-    QPalette p = palette();
-    p.setColor(QPalette::Window, ColorOf(color));
-    setPalette(p);
-    setAutoFillBackground(true);
-}
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {
     InstallAccessibleRoles();
