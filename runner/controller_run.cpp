@@ -22,10 +22,14 @@ QByteArray MillisecondsText(double ms) {
 } // namespace
 
 TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options,
-                               const TReplyChecks& checks, TRunOutput& output, bool brief)
+                               const TReplyChecks& checks, TTimerQueue& timers, TRunOutput& output,
+                               bool brief)
     : m_definition(std::move(definition)), m_options(options), m_checks(checks),
       m_controller(m_definition.address + ':' + m_definition.port), m_output(output),
       m_brief(brief), m_socket(std::make_unique<TClientSocket>(nullptr)),
+      m_sendTimer(timers, Handler(&TControllerRun::SendTick)),
+      m_watchdog(timers, Handler(&TControllerRun::WatchdogTick)),
+      m_giveUp(timers, Handler(&TControllerRun::GiveUp)),
       m_tallies(size_t(m_definition.items.size()) + 1) {
     m_cycle.CommandOf = [this](int slot) { return m_definition.Item(slot).command; };
     m_cycle.ItemCount = [this] { return m_definition.itemCount; };
@@ -37,19 +41,9 @@ TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& opt
     m_socket->OnError = TSocketErrorEvent(this, &TControllerRun::SocketError);
     m_socket->OnRead = TSocketNotifyEvent(this, &TControllerRun::SocketRead);
 
-    m_sendTimer.setSingleShot(true);
-    m_sendTimer.setInterval(kSendDelayMs);
-    m_watchdog.setInterval(m_options.replyTimeoutMs);
-    m_giveUp.setSingleShot(true);
-    m_giveUp.setInterval(m_options.timeoutMs);
     // Restarted when dialling starts; set here for a run stopped before.
     m_started = QDateTime::currentDateTimeUtc();
     m_clock.start();
-    for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp})
-        timer->setTimerType(Qt::PreciseTimer);
-    OnTimeout(m_sendTimer, &TControllerRun::SendTick);
-    OnTimeout(m_watchdog, &TControllerRun::WatchdogTick);
-    OnTimeout(m_giveUp, &TControllerRun::GiveUp);
 }
 
 TControllerRun::~TControllerRun() = default;
@@ -62,25 +56,24 @@ void TControllerRun::Handle(const std::function<void()>& handler) {
     }
 }
 
-void TControllerRun::OnTimeout(QTimer& timer, void (TControllerRun::*handler)()) {
-    connect(&timer, &QTimer::timeout, this,
-            [this, handler] { Guarded([&] { Handle([&] { (this->*handler)(); }); }); });
+std::function<void()> TControllerRun::Handler(void (TControllerRun::*handler)()) {
+    return [this, handler] { Guarded([&] { Handle([&] { (this->*handler)(); }); }); };
 }
 
 void TControllerRun::ArmSend() {
-    if (m_sendTimer.isActive())
+    if (m_sendTimer.IsActive())
         return;
     qint64 delayMs = kSendDelayMs;
     if (m_options.intervalMs > 0 && !m_awaitingReply && m_cycle.TestStep == 1 && m_passStartNs >= 0)
         delayMs = std::max<qint64>(delayMs, m_options.intervalMs -
                                                 (m_clock.nsecsElapsed() - m_passStartNs) / 1000000);
-    m_sendTimer.start(int(delayMs));
+    m_sendTimer.Start(int(delayMs));
 }
 
 void TControllerRun::Start() {
     m_started = QDateTime::currentDateTimeUtc();
     m_clock.start();
-    m_giveUp.start();
+    m_giveUp.Start(m_options.timeoutMs);
     Handle([this] {
         m_socket->SetPort(StrToPort(m_definition.port));
         m_socket->SetAddress(m_definition.address);
@@ -127,8 +120,7 @@ void TControllerRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& 
 
 void TControllerRun::SendTick() {
     // Off then on: a fresh full watchdog interval from this send.
-    m_watchdog.stop();
-    m_watchdog.start();
+    m_watchdog.Start(m_options.replyTimeoutMs);
     if (m_awaitingReply) {
         // The watchdog ran out: the same command again. What has come of the
         // reply so far stays, so a reply slower than the watchdog completes.
@@ -149,7 +141,7 @@ void TControllerRun::SendTick() {
         return;
     // The wait for an answer starts with each command, so the pause that
     // --interval puts between passes never counts as silence.
-    m_giveUp.start();
+    m_giveUp.Start(m_options.timeoutMs);
     m_awaitingReply = true;
     m_sentSlot = send.slot;
     m_firstSentNs = m_clock.nsecsElapsed();
@@ -171,7 +163,7 @@ void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
         const TCycleRules::TReply reply = m_cycle.Received(bytes);
         if (!reply.complete)
             return;
-        m_giveUp.start();
+        m_giveUp.Start(m_options.timeoutMs);
         RecordReply(reply);
         StepAdvanced();
         if (!m_finishing)
@@ -243,8 +235,8 @@ void TControllerRun::Finish(int status, QByteArray message) {
     if (m_finishing)
         return;
     m_finishing = true;
-    for (QTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp})
-        timer->stop();
+    for (TTimerQueue::TTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp})
+        timer->Stop();
     if (status == kRunCompleted && !m_everConnected) {
         status = kRunConnection;
         message =

@@ -4,12 +4,12 @@
 #include "runner/run_definition.h"
 #include "runner/run_options.h"
 #include "runner/run_report.h"
+#include "runner/timer_queue.h"
 #include "sequencing/cycle_rules.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -37,7 +37,7 @@ class TControllerRun : public QObject {
 public:
     // With brief, the summary is one line of text (one of many controllers).
     TControllerRun(TRunDefinition definition, const TRunOptions& options,
-                   const TReplyChecks& checks, TRunOutput& output, bool brief);
+                   const TReplyChecks& checks, TTimerQueue& timers, TRunOutput& output, bool brief);
     ~TControllerRun() override;
 
     // Starts the connection attempt. When the component refuses at once, the
@@ -70,8 +70,8 @@ private:
 
     // Runs a handler; an error it raises ends this run (status 1).
     void Handle(const std::function<void()>& handler);
-    // Runs a timer's handler inside Handle.
-    void OnTimeout(QTimer& timer, void (TControllerRun::*handler)());
+    // A timer's handler, run inside the guard and Handle.
+    std::function<void()> Handler(void (TControllerRun::*handler)());
     // Arms the send timer for the next command: the send delay, or longer
     // where --interval holds the next pass back.
     void ArmSend();
@@ -100,9 +100,12 @@ private:
     const bool m_brief;
     TCycleRules m_cycle;
     std::unique_ptr<TClientSocket> m_socket;
-    QTimer m_sendTimer;
-    QTimer m_watchdog;
-    QTimer m_giveUp;
+    // The send timer (kSendDelayMs), the watchdog (the reply timeout, as the
+    // window's, restarted at every send) and the give-up timer, on the
+    // queue all controllers share.
+    TTimerQueue::TTimer m_sendTimer;
+    TTimerQueue::TTimer m_watchdog;
+    TTimerQueue::TTimer m_giveUp;
     QElapsedTimer m_clock;
     QDateTime m_started;
 

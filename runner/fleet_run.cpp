@@ -51,7 +51,8 @@ TFleetRun::TFleetRun(const TRunDefinition& definition, const QList<TEndpoint>& e
         TRunDefinition own = definition;
         own.address = endpoint.address;
         own.port = endpoint.port;
-        auto run = std::make_unique<TControllerRun>(std::move(own), options, checks, output, brief);
+        auto run = std::make_unique<TControllerRun>(std::move(own), options, checks, m_timers,
+                                                    output, brief);
         run->AttemptEnded = [this] {
             --m_dialling;
             DialNext();

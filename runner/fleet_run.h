@@ -38,6 +38,7 @@ private:
 
     const TRunOptions m_options;
     TRunOutput& m_output;
+    TTimerQueue m_timers; // before the runs, whose timers it holds
     std::vector<std::unique_ptr<TControllerRun>> m_runs;
     QTimer m_duration;
     QTimer m_flush;

@@ -1,0 +1,78 @@
+#include "runner/timer_queue.h"
+
+#include <algorithm>
+
+TTimerQueue::TTimerQueue() {
+    m_clock.start();
+    m_wakeUp.setSingleShot(true);
+    m_wakeUp.setTimerType(Qt::PreciseTimer);
+    connect(&m_wakeUp, &QTimer::timeout, this, [this] {
+        m_armedNs = -1;
+        FireDue();
+    });
+}
+
+TTimerQueue::TTimer::TTimer(TTimerQueue& queue, std::function<void()> fire)
+    : m_queue(queue), m_fire(std::move(fire)) {
+    if (queue.m_freeRows.empty()) {
+        m_index = uint32_t(queue.m_rows.size());
+        queue.m_rows.push_back(nullptr);
+    } else {
+        m_index = queue.m_freeRows.back();
+        queue.m_freeRows.pop_back();
+    }
+    queue.m_rows[m_index] = this;
+}
+
+TTimerQueue::TTimer::~TTimer() {
+    m_queue.m_rows[m_index] = nullptr;
+    m_queue.m_freeRows.push_back(m_index);
+}
+
+void TTimerQueue::TTimer::Start(int ms) {
+    m_dueNs = m_queue.NowNs() + qint64(ms) * 1000000;
+    // An entry due no later stays and is moved on when it comes round.
+    if (m_queuedNs < 0 || m_dueNs < m_queuedNs)
+        m_queue.Queue(*this, m_dueNs);
+}
+
+void TTimerQueue::Queue(TTimer& timer, qint64 dueNs) {
+    timer.m_queuedNs = dueNs;
+    m_entries.push({dueNs, timer.m_index});
+    if (!m_firing && (m_armedNs < 0 || dueNs < m_armedNs))
+        Rearm();
+}
+
+void TTimerQueue::FireDue() {
+    m_firing = true;
+    while (!m_entries.empty() && m_entries.top().dueNs <= NowNs()) {
+        const TEntry entry = m_entries.top();
+        m_entries.pop();
+        TTimer* timer = m_rows[entry.index];
+        if (!timer || entry.dueNs != timer->m_queuedNs)
+            continue;
+        timer->m_queuedNs = -1;
+        if (timer->m_dueNs < 0)
+            continue;
+        if (timer->m_dueNs > entry.dueNs) {
+            Queue(*timer, timer->m_dueNs);
+            continue;
+        }
+        timer->m_dueNs = -1;
+        timer->m_fire(); // may start, stop or destroy any timer
+    }
+    m_firing = false;
+    Rearm();
+}
+
+void TTimerQueue::Rearm() {
+    if (m_entries.empty()) {
+        m_wakeUp.stop();
+        m_armedNs = -1;
+        return;
+    }
+    m_armedNs = m_entries.top().dueNs;
+    // Whole milliseconds, rounded up, so the wake-up never comes early.
+    const qint64 waitNs = std::max<qint64>(m_armedNs - NowNs(), 0);
+    m_wakeUp.start(int((waitNs + 999999) / 1000000));
+}
