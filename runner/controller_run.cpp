@@ -201,7 +201,8 @@ void TControllerRun::RecordReply(const TCycleRules::TReply& reply) {
 
 void TControllerRun::RecordUnsolicited(const QByteArray& bytes) {
     ++m_unsolicited;
-    m_output.Unsolicited(m_controller, {QDateTime::currentDateTimeUtc(), m_passes + 1, bytes});
+    m_output.Unsolicited(m_controller, {QDateTime::currentDateTimeUtc(), m_passes + 1,
+                                        bytes.left(TUnsolicited::kShownBytes), bytes.size()});
     CheckOutput();
 }
 

@@ -196,11 +196,14 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
                                       {"controller", QString::fromLatin1(controller)},
                                       {"time", piece.time.toString(Qt::ISODateWithMs)},
                                       {"cycle", piece.cycle},
-                                      {"unsolicited", EscapedText(piece.bytes, false)},
+                                      {"unsolicited", EscapedText(piece.shown, false)},
+                                      {"bytes", piece.size},
                                   })
                         .toJson(QJsonDocument::Compact));
     Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-", "unsolicited", "-", "-", "",
-        EscapedText(piece.bytes, true));
+        EscapedText(piece.shown, true) + (piece.size > piece.shown.size()
+                                              ? QStringLiteral(" \u2026 (%1 bytes)").arg(piece.size)
+                                              : QString()));
 }
 
 void TRunOutput::Summary(const TRunSummary& summary, bool brief) {

@@ -27,7 +27,10 @@ QByteArray Counted(qsizetype count, const char* one, const char* many);
 struct TUnsolicited {
     QDateTime time; // UTC
     int cycle = 0;
-    QByteArray bytes;
+    QByteArray shown; // the first kShownBytes of them
+    qsizetype size = 0;
+    // A controller that floods must not make the report as large as its flood.
+    static constexpr qsizetype kShownBytes = 1024;
 };
 
 struct TRoundTrips {

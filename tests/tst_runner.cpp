@@ -518,7 +518,7 @@ void TestRunner::fleet() {
     QFile::remove(m_folder.filePath("f.xml"));
     Outcome outcome = RunRunner(m_folder.path(), {"--hosts", "hosts.txt", "--json", "--duration",
                                                   "2", "--timeout", "1.5", "--junit", "f.xml"});
-    QVERIFY2(outcome.exitCode == 3, outcome.err.constData());
+    QVERIFY2(outcome.exitCode == 3, qPrintable(QString::number(outcome.exitCode) + outcome.err));
     QMap<QString, QList<QDateTime>> replies;
     QJsonObject totals;
     for (const QJsonObject& line : JsonLines(outcome.out)) {
