@@ -127,7 +127,14 @@ void TestHostileController::misbehaviour() {
     // No spinning: two seconds of whatever the controller does next.
     const int32_t step = f.form.TestStep;
     const qint64 cpuMs = CpuMsWhileRunning(2000);
-    QVERIFY2(cpuMs < 100, qPrintable(QStringLiteral("%1 ms of CPU in 2 s").arg(cpuMs)));
+    // Spinning would take the whole 2000 ms; the sanitizers make the honest
+    // work a few times dearer.
+#ifdef ZYL_SANITIZED
+    constexpr qint64 kMaxCpuMs = 500;
+#else
+    constexpr qint64 kMaxCpuMs = 100;
+#endif
+    QVERIFY2(cpuMs < kMaxCpuMs, qPrintable(QStringLiteral("%1 ms of CPU in 2 s").arg(cpuMs)));
     if (advances)
         QTRY_VERIFY_WITH_TIMEOUT(f.form.TestStep != step, 3000);
     else
