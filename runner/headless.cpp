@@ -25,24 +25,31 @@ namespace {
 // the quit signals, the report, and what Qt keeps open.
 constexpr rlim_t kOtherDescriptors = 32;
 
-// The definition, or nothing (the reason printed) when it cannot be run.
-std::optional<TRunDefinition> UsableDefinition(const TRunOptions& options) {
+// Runs one step of preparing the run. An error it raises is printed as the
+// window would show it, with the system's reason for a file, and refuses
+// the run.
+bool Prepared(const std::function<void()>& step) {
     try {
-        TRunDefinition definition = ReadRunDefinition(options.file);
-        if (definition.firstLineLeftOut > 0)
-            WriteLine(stderr, AtLine(options.file, definition.firstLineLeftOut,
-                                     "warning: only " + QByteArray::number(kSlotCount) +
-                                         " items are run; this line and those after it are not"));
-        if (!definition.HasCommand())
-            throw EConvertError(
-                FormatMessage("No commands in %s", QFile::encodeName(options.file)));
-        return definition;
+        step();
+        return true;
     } catch (const EFOpenError& error) {
         WriteLine(stderr, ErrorDisplayText(error.Message()) + " (" + error.Reason() + ")");
     } catch (const Exception& error) {
         WriteLine(stderr, ErrorDisplayText(error.Message()));
     }
-    return std::nullopt;
+    return false;
+}
+
+// The definition, read and checked; a line left out is warned about.
+TRunDefinition UsableDefinition(const TRunOptions& options) {
+    TRunDefinition definition = ReadRunDefinition(options.file);
+    if (definition.firstLineLeftOut > 0)
+        WriteLine(stderr, AtLine(options.file, definition.firstLineLeftOut,
+                                 "warning: only " + QByteArray::number(kSlotCount) +
+                                     " items are run; this line and those after it are not"));
+    if (!definition.HasCommand())
+        throw EConvertError(FormatMessage("No commands in %s", QFile::encodeName(options.file)));
+    return definition;
 }
 
 // Checks one value by the window's rules; an error names the definition's
@@ -134,36 +141,22 @@ bool OpenReport(QSaveFile& report, const TRunOptions& options) {
 }
 
 int Run(const TRunOptions& options, int quitSignals) {
-    const std::optional<TRunDefinition> definition = UsableDefinition(options);
-    if (!definition)
-        return kRunUsage;
+    TRunDefinition definition;
     QList<TEndpoint> endpoints;
-    try {
-        endpoints = Endpoints(*definition, options);
-        RaiseDescriptorLimit(endpoints.size());
-    } catch (const EFOpenError& error) {
-        WriteLine(stderr, ErrorDisplayText(error.Message()) + " (" + error.Reason() + ")");
-        return kRunUsage;
-    } catch (const Exception& error) {
-        WriteLine(stderr, ErrorDisplayText(error.Message()));
-        return kRunUsage;
-    }
     TReplyChecks checks;
-    try {
-        checks = ReadChecks(*definition, options);
-    } catch (const EFOpenError& error) {
-        WriteLine(stderr, ErrorDisplayText(error.Message()) + " (" + error.Reason() + ")");
+    if (!Prepared([&] {
+            definition = UsableDefinition(options);
+            endpoints = Endpoints(definition, options);
+            RaiseDescriptorLimit(endpoints.size());
+            checks = ReadChecks(definition, options);
+        }))
         return kRunUsage;
-    } catch (const Exception& error) {
-        WriteLine(stderr, ErrorDisplayText(error.Message()));
-        return kRunUsage;
-    }
     QSaveFile report(options.junitFile);
     if (!options.junitFile.isEmpty() && !OpenReport(report, options))
         return kRunUsage;
 
-    TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition->items));
-    TFleetRun fleet(*definition, endpoints, options, checks, output);
+    TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition.items));
+    TFleetRun fleet(definition, endpoints, options, checks, output);
     // Errors that reach the guard outside the runs' own handlers end them.
     SetErrorSink([&fleet](const QByteArray& message) {
         WriteLine(stderr, ErrorDisplayText(message));
