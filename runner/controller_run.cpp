@@ -119,7 +119,7 @@ void TControllerRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& 
 }
 
 void TControllerRun::SendTick() {
-    // Off then on: a fresh full watchdog interval from this send.
+    // A fresh full watchdog interval from this send.
     m_watchdog.Start(m_options.replyTimeoutMs);
     if (m_awaitingReply) {
         // The watchdog ran out: the same command again. What has come of the
@@ -139,8 +139,7 @@ void TControllerRun::SendTick() {
     }
     if (send.action != TCycleRules::TSendAction::Send)
         return;
-    // The wait for an answer starts with each command, so the pause that
-    // --interval puts between passes never counts as silence.
+    // The wait for an answer starts with each command.
     m_giveUp.Start(m_options.timeoutMs);
     m_awaitingReply = true;
     m_sentSlot = send.slot;
@@ -163,7 +162,9 @@ void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
         const TCycleRules::TReply reply = m_cycle.Received(bytes);
         if (!reply.complete)
             return;
-        m_giveUp.Start(m_options.timeoutMs);
+        // Nothing awaits an answer until the next command, however long
+        // --interval holds it back.
+        m_giveUp.Stop();
         RecordReply(reply);
         StepAdvanced();
         if (!m_finishing)

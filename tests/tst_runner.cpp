@@ -501,7 +501,8 @@ void TestRunner::reports() {
 // Controllers from a hosts file run side by side: every line names its
 // controller, the healthy one cycles at full rate beside a silent and a
 // flooding one, the report has a suite each, and the status is the most
-// severe. Addresses given twice are two controllers, each held to --interval.
+// severe. Addresses given twice are two controllers, each held to --interval,
+// whose pause between passes is no silence to give up on.
 void TestRunner::fleet() {
     SimProcess sims[3];
     const quint16 healthy = sims[0].Start({"--quiet"}),
@@ -550,8 +551,9 @@ void TestRunner::fleet() {
     QVERIFY(report.open(QIODevice::ReadOnly));
     QCOMPARE(report.readAll().count("<testsuite "), 3);
 
-    outcome = RunRunner(m_folder.path(), {"--address", "127.0.0.1", "--address", "127.0.0.1",
-                                          "--interval", "0.5", "--duration", "1.35", "--json"});
+    outcome = RunRunner(m_folder.path(),
+                        {"--address", "127.0.0.1", "--address", "127.0.0.1", "--interval", "0.5",
+                         "--timeout", "0.3", "--duration", "1.35", "--json"});
     QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
     QCOMPARE(JsonLines(outcome.out).size(), 6 + 2 + 1); // replies, summaries, totals
 }
