@@ -2,6 +2,8 @@
 #include "form_fixture.h"
 #include "sequencing/receive_buffer.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 #include <QTest>
 
@@ -47,6 +49,8 @@ private slots:
     void replyRepaintsOnlyTheFieldsItChanges();
     void checkedRepliesShowTheirVerdict_data();
     void checkedRepliesShowTheirVerdict();
+    void repliesAreLogged_data();
+    void repliesAreLogged();
 };
 
 void TestWindowCycle::commandsCycleAndWrap() {
@@ -311,6 +315,66 @@ void TestWindowCycle::checkedRepliesShowTheirVerdict() {
         QCOMPARE(field->FontColor(), red ? TColor::clRed : TColor::clWindowText);
         QCOMPARE(field->palette().color(QPalette::Text) == QColor(Qt::red), red);
         QVERIFY2(red ? field->Hint().endsWith(why) : field->Hint().isEmpty(), field->Hint());
+    }
+}
+
+void TestWindowCycle::repliesAreLogged_data() {
+    QTest::addColumn<QString>("log"); // empty: a file in the working folder
+    QTest::newRow("one line per reply") << QString();
+    QTest::newRow("write fails") << QStringLiteral("/dev/full");
+}
+
+void TestWindowCycle::repliesAreLogged() {
+    QFETCH(QString, log);
+    FormFixture f(2);
+    f.folder.Write(QStringLiteral("default1.checks.toml"), "['Item 2']\nequals = 'no'");
+    AnswerOpenDialog(f.folder.Path(QStringLiteral("default1.tst")));
+    f.form.BitBtnOpen->click();
+    const QString file = log.isEmpty() ? f.folder.Path(QStringLiteral("replies.jsonl")) : log;
+    f.form.StartReplyLog(file);
+    // The first [c2] goes unanswered, so the watchdog sends it again.
+    f.peer.answer = [&f](const QByteArray& c) -> std::optional<QByteArray> {
+        if (f.peer.commands.size() == 2)
+            return std::nullopt;
+        return "<" + c + ">]";
+    };
+    f.ShortenWatchdog(200);
+    // An open box runs a nested loop: the cycle must go on under it.
+    bool cycledUnderBox = false;
+    Application().messageBox = [&f, &cycledUnderBox,
+                                box = Application().messageBox](const TMessageBoxRequest& request) {
+        const qsizetype sent = f.peer.commands.size();
+        cycledUnderBox = QTest::qWaitFor([&] { return f.peer.commands.size() >= sent + 2; });
+        return box(request);
+    };
+    QVERIFY(f.StartTest(6));
+    f.form.BitBtnStartTest->click();
+    if (!log.isEmpty()) {
+        QCOMPARE(f.boxes.Texts().size(), 1);
+        QVERIFY2(f.boxes.Texts()[0].contains(QStringLiteral("No space left on device")),
+                 qPrintable(f.boxes.Texts()[0]));
+        QVERIFY(cycledUnderBox);
+        return;
+    }
+    QVERIFY(f.boxes.boxes.isEmpty());
+    QFile read(file);
+    QVERIFY(read.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = read.readAll().split('\n');
+    QVERIFY(lines.size() >= 4);
+    const char* expected[] = {"1 1 0 Item 1 [c1] <[c1]>]", "1 2 1 Item 2 [c2] <[c2]>] fail",
+                              "2 1 0 Item 1 [c1] <[c1]>]"};
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+        QCOMPARE(o.value("controller").toString(), "127.0.0.1:" + f.peer.PortText());
+        QVERIFY(o.value("rtt_ms").toDouble() > 0 && o.value("rtt_ms").toDouble() < 150);
+        const QStringList got{QString::number(o.value("cycle").toInt()),
+                              QString::number(o.value("slot").toInt()),
+                              QString::number(o.value("resends").toInt()),
+                              o.value("label").toString(),
+                              o.value("command").toString(),
+                              o.value("reply").toString(),
+                              o.value("check").toString()};
+        QCOMPARE(got.join(' ').trimmed(), QString::fromLatin1(expected[i]));
     }
 }
 
