@@ -5,7 +5,6 @@
 
 #include "app/application.h"
 #include "base/guard.h"
-
 #include "connection/client_socket.h"
 #include "controls/bitbtn.h"
 #include "controls/edit.h"
