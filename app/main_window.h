@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/reply_log.h"
 #include "connection/client_socket.h"
 #include "sequencing/cycle_rules.h"
 #include "sequencing/reply_checks.h"
@@ -8,6 +9,7 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 class QMenu;
 class TBitBtn;
@@ -92,6 +94,10 @@ public:
     void Timer1Timer(QObject* Sender);
     void TimerWatchDogTimer(QObject* Sender);
     void ClientSocket1Read(QObject* Sender, TCustomWinSocket* Socket);
+    // From now on each completed reply is appended to fileName as a JSON
+    // line. A file that cannot be opened goes to the error display, and the
+    // window runs without a log.
+    void StartReplyLog(const QString& fileName);
 
     // --- connection (main_window_connection.cpp)
     void BitBtnConnectClick(QObject* Sender);
@@ -188,10 +194,16 @@ private:
 
     // The test is running exactly when Start Test reads "Stop Test".
     bool TestRunning() const;
+    // A complete reply as the window knows it, judged by the checks.
+    TReplyRecord CompletedRecord(const TCycleRules::TReply& reply) const;
     // Shows a complete reply in its slot's field, shaded; the other fields
     // return to the window colour. A reply that fails its check is red, with
     // the reason as the field's tooltip.
-    void ShowCompletedReply(const TCycleRules::TReply& reply);
+    void ShowCompletedReply(const TReplyRecord& record);
+    // Appends the reply to the log, if one is kept. A failed write ends the
+    // logging; its one error box is shown from the event loop, not inside the
+    // read notification.
+    void LogReply(const TReplyRecord& record);
 
     // Status message: the prefix and the address field's text, to the status
     // bar's simple text and the status label.
@@ -204,5 +216,9 @@ private:
     std::array<TTestSlot, kSlotCount> m_slots;
     bool m_activatedBefore = false;
     TReplyChecks m_checks;
-    QElapsedTimer m_sentClock; // since the latest command went out
+    QElapsedTimer m_sentClock;             // since the latest command went out
+    std::unique_ptr<TReplyLog> m_replyLog; // null: no log is kept
+    int m_pass = 1;                        // from 1; one more each time the step wraps to 1
+    bool m_awaitingReply = false;          // a command went out, its reply has not completed
+    int m_resends = 0;                     // sendings of the awaited command after its first
 };

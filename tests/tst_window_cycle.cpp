@@ -2,6 +2,8 @@
 #include "form_fixture.h"
 #include "sequencing/receive_buffer.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 #include <QTest>
 
@@ -47,6 +49,8 @@ private slots:
     void replyRepaintsOnlyTheFieldsItChanges();
     void checkedRepliesShowTheirVerdict_data();
     void checkedRepliesShowTheirVerdict();
+    void repliesAreLogged_data();
+    void repliesAreLogged();
 };
 
 void TestWindowCycle::commandsCycleAndWrap() {
@@ -311,6 +315,64 @@ void TestWindowCycle::checkedRepliesShowTheirVerdict() {
         QCOMPARE(field->FontColor(), red ? TColor::clRed : TColor::clWindowText);
         QCOMPARE(field->palette().color(QPalette::Text) == QColor(Qt::red), red);
         QVERIFY2(red ? field->Hint().endsWith(why) : field->Hint().isEmpty(), field->Hint());
+    }
+}
+
+void TestWindowCycle::repliesAreLogged_data() {
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<QString>("box"); // the error box; empty: none
+    QTest::newRow("one line per reply") << QStringLiteral("replies.jsonl") << QString();
+    QTest::newRow("cannot open") << QStringLiteral("/nonexistent/log")
+                                 << QStringLiteral("Cannot open log file /nonexistent/log: No "
+                                                   "such file or directory.");
+    QTest::newRow("write fails") << QStringLiteral("/dev/full")
+                                 << QStringLiteral("Cannot write log file /dev/full: No space "
+                                                   "left on device; logging stopped.");
+}
+
+void TestWindowCycle::repliesAreLogged() {
+    QFETCH(QString, log);
+    QFETCH(QString, box);
+    FormFixture f(2);
+    f.folder.Write(QStringLiteral("default1.checks.toml"), "['Item 2']\nequals = 'no'");
+    AnswerOpenDialog(f.folder.Path(QStringLiteral("default1.tst")));
+    f.form.BitBtnOpen->click();
+    f.form.StartReplyLog(log);
+    // The box comes through the loop, the next send already armed.
+    bool armedAtBox = true;
+    Application().messageBox =
+        [&f, &armedAtBox, record = Application().messageBox](const TMessageBoxRequest& request) {
+            armedAtBox = f.form.Timer1->Enabled();
+            return record(request);
+        };
+    // The first [c2] goes unanswered, so the watchdog sends it again.
+    f.peer.answer = [&f](const QByteArray& c) {
+        return f.peer.commands.size() == 2 ? std::nullopt : std::optional("<" + c + ">]");
+    };
+    f.ShortenWatchdog(200);
+    QVERIFY(f.StartTest(6));
+    f.form.BitBtnStartTest->click();
+    QCOMPARE(f.boxes.Texts(), box.isEmpty() ? QStringList() : QStringList{box});
+    QVERIFY(armedAtBox);
+    if (!box.isEmpty())
+        return;
+    QFile read(log);
+    QVERIFY(read.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = read.readAll().split('\n');
+    QVERIFY(lines.size() >= 4);
+    const QByteArray expected[] = {
+        R"({"command":"[c1]","cycle":1,"label":"Item 1","reply":"<[c1]>]","resends":0,"slot":1})",
+        R"({"check":"fail","command":"[c2]","cycle":1,"label":"Item 2","reply":"<[c2]>]",)"
+        R"("resends":1,"slot":2,"why":"does not equal no"})",
+        R"({"command":"[c1]","cycle":2,"label":"Item 1","reply":"<[c1]>]","resends":0,"slot":1})"};
+    for (int i = 0; i < 3; ++i) {
+        QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+        QCOMPARE(o.take("controller").toString(), "127.0.0.1:" + f.peer.PortText());
+        // From the latest sending, so the resent [c2] has a short one.
+        const double rttMs = o.take("rtt_ms").toDouble();
+        QVERIFY2(rttMs > 0 && rttMs < 150 && o.take("after_resend").isBool(), qPrintable(lines[i]));
+        QVERIFY(o.take("time").toString().endsWith('Z'));
+        QCOMPARE(QJsonDocument(o).toJson(QJsonDocument::Compact), expected[i]);
     }
 }
 
