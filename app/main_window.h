@@ -216,7 +216,7 @@ private:
     std::array<TTestSlot, kSlotCount> m_slots;
     bool m_activatedBefore = false;
     TReplyChecks m_checks;
-    QElapsedTimer m_sentClock;             // since the latest command went out
+    QElapsedTimer m_sentClock;             // since the awaited command first went out
     std::unique_ptr<TReplyLog> m_replyLog; // null: no log is kept
     int m_pass = 1;                        // from 1; one more each time the step wraps to 1
     bool m_awaitingReply = false;          // a command went out, its reply has not completed

@@ -11,6 +11,8 @@
 #include "controls/label.h"
 #include "controls/timer.h"
 
+#include <utility>
+
 namespace {
 const QByteArray kStartCaption = "Start Test";
 const QByteArray kStopCaption = "Stop Test";
@@ -43,8 +45,10 @@ void TForm1::Timer1Timer(QObject*) {
         // The step moves on only with a reply: until then, each send is the
         // watchdog's repeat of the same command.
         m_resends = m_awaitingReply ? m_resends + 1 : 0;
-        m_awaitingReply = true;
-        m_sentClock.start();
+        // Timed from the first sending, as zyl-test-run times it, so rtt_ms
+        // and max_rtt_ms mean one thing in both programs.
+        if (!std::exchange(m_awaitingReply, true))
+            m_sentClock.start();
         ClientSocket1->WinSocket()->SendString(send.command);
     } else if (send.action == TCycleRules::TSendAction::Skip) {
         if (TestStep == 1)

@@ -368,9 +368,12 @@ void TestWindowCycle::repliesAreLogged() {
     for (int i = 0; i < 3; ++i) {
         QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
         QCOMPARE(o.take("controller").toString(), "127.0.0.1:" + f.peer.PortText());
-        // From the latest sending, so the resent [c2] has a short one.
+        // From the first sending, as the runner times it: the resent [c2]
+        // waited the shortened watchdog period.
+        const double leastMs = o.value("resends").toInt() > 0 ? 200 : 0;
         const double rttMs = o.take("rtt_ms").toDouble();
-        QVERIFY2(rttMs > 0 && rttMs < 150 && o.take("after_resend").isBool(), qPrintable(lines[i]));
+        QVERIFY2(rttMs > leastMs && rttMs < leastMs + 300 && o.take("after_resend").isBool(),
+                 qPrintable(lines[i]));
         QVERIFY(o.take("time").toString().endsWith('Z'));
         QCOMPARE(QJsonDocument(o).toJson(QJsonDocument::Compact), expected[i]);
     }
