@@ -8,8 +8,6 @@
 struct TEndpoint {
     QByteArray address; // dotted IPv4, as the window takes it
     QByteArray port;
-
-    QByteArray Text() const { return address + ':' + port; }
 };
 
 // Reads a list of controllers: one "address" or "address:port" a line, the
