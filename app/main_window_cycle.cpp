@@ -24,6 +24,9 @@ bool TForm1::TestRunning() const {
 
 void TForm1::BitBtnStartTestClick(QObject*) {
     if (BitBtnStartTest->Caption() == kStartCaption) {
+        // A command left unanswered by the last Stop is sent afresh, not
+        // resent: its wait and its resends start over.
+        m_awaitingReply = false;
         Timer1->SetEnabled(true);
         BitBtnStartTest->SetCaption(kStopCaption);
     } else {
