@@ -127,12 +127,13 @@ void TestHostileController::misbehaviour() {
     // No spinning: two seconds of whatever the controller does next.
     const int32_t step = f.form.TestStep;
     const qint64 cpuMs = CpuMsWhileRunning(2000);
-    // Spinning would take the whole 2000 ms; the sanitizers make the honest
-    // work a few times dearer.
+    // Spinning would take the whole 2000 ms. The honest work is 20-35 ms,
+    // but now and then 150 ms here (already so before this bound was set
+    // apart for the sanitizers, which make it a few times dearer).
 #ifdef ZYL_SANITIZED
-    constexpr qint64 kMaxCpuMs = 500;
+    constexpr qint64 kMaxCpuMs = 1000;
 #else
-    constexpr qint64 kMaxCpuMs = 100;
+    constexpr qint64 kMaxCpuMs = 400;
 #endif
     QVERIFY2(cpuMs < kMaxCpuMs, qPrintable(QStringLiteral("%1 ms of CPU in 2 s").arg(cpuMs)));
     if (advances)
