@@ -1,6 +1,7 @@
 #pragma once
 
 #include "connection/client_socket.h"
+#include "runner/junit_report.h"
 #include "runner/run_definition.h"
 #include "runner/run_options.h"
 #include "runner/run_report.h"

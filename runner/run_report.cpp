@@ -3,11 +3,9 @@
 #include "base/percentile.h"
 #include "base/text.h"
 
-#include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QXmlStreamWriter>
 
 #include <algorithm>
 #include <cmath>
@@ -103,21 +101,6 @@ std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
         return std::nullopt;
     std::sort(ms.begin(), ms.end());
     return TRoundTrips{ms.front(), NearestRank(ms, 0.5), NearestRank(ms, 0.99), ms.back()};
-}
-
-void TItemTally::AddReply(const TReplyRecord& record) {
-    ++replies;
-    resends += record.resends;
-    afterResend += record.AfterResend() ? 1 : 0;
-    passed += record.verdict.outcome == TVerdict::TOutcome::Pass ? 1 : 0;
-    failed += record.verdict.outcome == TVerdict::TOutcome::Fail ? 1 : 0;
-    rttMs.push_back(record.rttMs);
-    last = record;
-}
-
-void TItemTally::AddFailure(const QByteArray& text) {
-    if (++failureCount <= kMaxFailureTexts)
-        failures.append(text);
 }
 
 QByteArray Counted(qsizetype count, const char* one, const char* many) {
@@ -309,58 +292,4 @@ void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int r
              QByteArray::number(summary.exitStatus) +
              (summary.reason.isEmpty() ? QByteArray(")")
                                        : "): " + EscapedText(summary.reason, true).toUtf8()));
-}
-
-namespace {
-
-int CountOf(const QList<TCaseResult>& cases, TCaseResult::TKind kind) {
-    return int(std::count_if(cases.begin(), cases.end(),
-                             [kind](const TCaseResult& c) { return c.kind == kind; }));
-}
-
-void WriteCase(QXmlStreamWriter& xml, const QString& suiteName, const TCaseResult& result) {
-    using TKind = TCaseResult::TKind;
-    xml.writeStartElement("testcase");
-    xml.writeAttribute("classname", suiteName);
-    xml.writeAttribute("name", QString::number(result.item.slot) + " " +
-                                   EscapedText(result.item.label, true));
-    xml.writeAttribute("time", result.last ? QString::number(result.last->rttMs / 1000, 'f', 6)
-                                           : QStringLiteral("0"));
-    if (result.kind != TKind::Passed) {
-        xml.writeStartElement(result.kind == TKind::Failed  ? "failure"
-                              : result.kind == TKind::Error ? "error"
-                                                            : "skipped");
-        xml.writeAttribute("message", EscapedText(result.message, true));
-        for (const QByteArray& detail : result.details)
-            xml.writeCharacters(EscapedText(detail, true) + '\n');
-        xml.writeEndElement();
-    }
-    if (result.last)
-        xml.writeTextElement("system-out", EscapedText(result.last->reply, true));
-    xml.writeEndElement();
-}
-
-} // namespace
-
-void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites) {
-    using TKind = TCaseResult::TKind;
-    QXmlStreamWriter xml(device);
-    xml.setAutoFormatting(true);
-    xml.writeStartDocument();
-    xml.writeStartElement("testsuites");
-    for (const TSuiteResult& suite : suites) {
-        const QList<TCaseResult>& cases = suite.cases;
-        xml.writeStartElement("testsuite");
-        xml.writeAttribute("name", suite.name);
-        xml.writeAttribute("tests", QString::number(cases.size()));
-        xml.writeAttribute("failures", QString::number(CountOf(cases, TKind::Failed)));
-        xml.writeAttribute("errors", QString::number(CountOf(cases, TKind::Error)));
-        xml.writeAttribute("skipped", QString::number(CountOf(cases, TKind::Skipped)));
-        xml.writeAttribute("time", QString::number(suite.seconds, 'f', 3));
-        xml.writeAttribute("timestamp", suite.started.toString(Qt::ISODate));
-        for (const TCaseResult& result : cases)
-            WriteCase(xml, suite.name, result);
-        xml.writeEndElement();
-    }
-    xml.writeEndDocument();
 }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "runner/item_tally.h"
 #include "runner/run_definition.h"
 #include "sequencing/reply_record.h"
 
 #include <QByteArray>
-#include <QByteArrayList>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -13,8 +13,6 @@
 #include <functional>
 #include <optional>
 #include <vector>
-
-class QIODevice;
 
 // Writes text and a line end and flushes, so a pipe sees the line at once.
 // False when the stream would not take it (a closed pipe: EPIPE).
@@ -38,25 +36,6 @@ struct TRoundTrips {
 };
 // Nearest-rank statistics of round-trip times; nothing for no times.
 std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms);
-
-// What one item got over a run.
-struct TItemTally {
-    TRunItem item;
-    int replies = 0;
-    int resends = 0;
-    int afterResend = 0; // replies that completed after a resend
-    int passed = 0;      // replies that passed their check
-    int failed = 0;      // replies that failed it
-    std::vector<double> rttMs;
-    std::optional<TReplyRecord> last;
-    // Why cycles failed, a line each: the first kMaxFailureTexts of them.
-    QByteArrayList failures;
-    int failureCount = 0;
-    static constexpr int kMaxFailureTexts = 100;
-
-    void AddReply(const TReplyRecord& record);
-    void AddFailure(const QByteArray& text);
-};
 
 // How one controller's run ended, and what each item got.
 struct TRunSummary {
@@ -111,24 +90,3 @@ private:
 
 // The label column of the text output for these items.
 int LabelWidthOf(const QList<TRunItem>& items);
-
-// How one item ended, for the JUnit report.
-struct TCaseResult {
-    enum class TKind { Passed, Failed, Error, Skipped };
-    TRunItem item;
-    TKind kind = TKind::Skipped;
-    QByteArray message;               // why it failed, erred or was skipped
-    QByteArrayList details;           // every failing cycle, a line each
-    std::optional<TReplyRecord> last; // its last reply
-};
-
-// One test suite of a JUnit report: one controller's run.
-struct TSuiteResult {
-    QString name;
-    QDateTime started;
-    double seconds = 0;
-    QList<TCaseResult> cases;
-};
-
-// A JUnit XML report: a test suite per run, a test case per item.
-void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "runner/run_definition.h"
+#include "sequencing/reply_record.h"
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+class QIODevice;
+
+// How one item ended, for the JUnit report.
+struct TCaseResult {
+    enum class TKind { Passed, Failed, Error, Skipped };
+    TRunItem item;
+    TKind kind = TKind::Skipped;
+    QByteArray message;               // why it failed, erred or was skipped
+    QByteArrayList details;           // every failing cycle, a line each
+    std::optional<TReplyRecord> last; // its last reply
+};
+
+// One test suite of a JUnit report: one controller's run.
+struct TSuiteResult {
+    QString name;
+    QDateTime started;
+    double seconds = 0;
+    QList<TCaseResult> cases;
+};
+
+// A JUnit XML report: a test suite per run, a test case per item.
+void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites);
