@@ -30,10 +30,15 @@ TTimerQueue::TTimer::~TTimer() {
 }
 
 void TTimerQueue::TTimer::Start(int ms) {
-    m_dueNs = m_queue.NowNs() + qint64(ms) * 1000000;
+    m_dueNs = m_queue.StartNs() + qint64(ms) * 1000000;
     // An entry due no later stays and is moved on when it comes round.
     if (m_queuedNs < 0 || m_dueNs < m_queuedNs)
         m_queue.Queue(*this, m_dueNs);
+}
+
+qint64 TTimerQueue::StartNs() const {
+    // Past the pass that runs, should the clock not have moved since it began.
+    return m_firing ? std::max(NowNs(), m_passNs + 1) : NowNs();
 }
 
 void TTimerQueue::Queue(TTimer& timer, qint64 dueNs) {
@@ -45,7 +50,12 @@ void TTimerQueue::Queue(TTimer& timer, qint64 dueNs) {
 
 void TTimerQueue::FireDue() {
     m_firing = true;
-    while (!m_entries.empty() && m_entries.top().dueNs <= NowNs()) {
+    // One reading for the whole pass: what falls due while handlers run, and
+    // whatever they start, waits for the next pass, so that the sockets are
+    // served in between and a handler restarting its own timer cannot keep
+    // the pass going.
+    m_passNs = NowNs();
+    while (!m_entries.empty() && m_entries.top().dueNs <= m_passNs) {
         const TEntry entry = m_entries.top();
         m_entries.pop();
         TTimer* timer = m_rows[entry.index];

@@ -13,7 +13,8 @@
 // a sorted list, so with thousands of controllers every restart of a
 // watchdog walks it; here arming costs O(log n) and moving a deadline later,
 // which is what a watchdog does on every send, costs nothing until the old
-// deadline comes round. Everything runs on the thread of the queue.
+// deadline comes round. A pass fires only what was due when it began.
+// Everything runs on the thread of the queue.
 class TTimerQueue : public QObject {
 public:
     TTimerQueue();
@@ -52,6 +53,8 @@ private:
     };
 
     qint64 NowNs() const { return m_clock.nsecsElapsed(); }
+    // The time a deadline started now counts from: after the pass that runs.
+    qint64 StartNs() const;
     void Queue(TTimer& timer, qint64 dueNs);
     void FireDue();
     void Rearm();
@@ -63,4 +66,5 @@ private:
     std::vector<uint32_t> m_freeRows;
     qint64 m_armedNs = -1; // the deadline m_wakeUp is set for; -1: none
     bool m_firing = false; // FireDue sets the wake-up once it is done
+    qint64 m_passNs = 0;   // when the pass that runs began
 };
