@@ -1,0 +1,81 @@
+#include "runner/fleet_view.h"
+
+#include <algorithm>
+
+void TRttBuckets::Add(double ms) {
+    // Cumulative counts, as a scrape reads them: a reply adds to every bound
+    // it is under.
+    for (size_t bound = kBoundsMs.size(); bound > 0 && ms <= kBoundsMs[bound - 1]; --bound)
+        ++m_cumulative[bound - 1];
+}
+
+bool TControllerView::Failing() const {
+    if (state == TControllerState::Down || state == TControllerState::GivenUp)
+        return true;
+    return std::any_of(items.begin(), items.end(), [](const TItemView& item) {
+        return item.verdict.outcome == TVerdict::TOutcome::Fail;
+    });
+}
+
+qint64 TControllerView::ChangedMs() const {
+    return std::max(stateSinceMs, lastFailure.timeMs);
+}
+
+TFleetView::TFleetView(QByteArray name, const QList<QByteArray>& controllers,
+                       const QList<TItemSpec>& items, qint64 startedMs)
+    : m_name(std::move(name)), m_startedMs(startedMs) {
+    std::vector<TItemView> itemViews;
+    for (const TItemSpec& item : items) {
+        itemViews.push_back({item.label, item.checked, {}, {}, 0, -1});
+        m_items.push_back({item.label, {}, {}});
+    }
+    m_controllers.reserve(size_t(controllers.size()));
+    for (const QByteArray& controller : controllers) {
+        TControllerView view;
+        view.controller = controller;
+        view.stateSinceMs = startedMs;
+        view.items = itemViews;
+        m_controllers.push_back(std::move(view));
+    }
+}
+
+void TFleetView::SetState(size_t controller, TControllerState state, qint64 nowMs) {
+    TControllerView& view = m_controllers[controller];
+    if (view.state == state)
+        return;
+    const bool wasWorking =
+        view.state == TControllerState::Connecting || view.state == TControllerState::Up;
+    const bool nowFailed = state == TControllerState::Down || state == TControllerState::GivenUp;
+    if (wasWorking && nowFailed)
+        ++view.outages;
+    view.state = state;
+    view.stateSinceMs = nowMs;
+}
+
+void TFleetView::AddReply(size_t controller, size_t item, const TReplyRecord& record) {
+    TControllerView& view = m_controllers[controller];
+    ++view.replies;
+    view.resends += uint64_t(record.resends);
+    view.lastReplyMs = record.time.toMSecsSinceEpoch();
+    view.rtt.Add(record.rttMs);
+    view.rttBuckets.Add(record.rttMs);
+    m_items[item].rtt.Add(record.rttMs);
+    m_items[item].rttBuckets.Add(record.rttMs);
+    TItemView& itemView = view.items[item];
+    itemView.reply = record.reply;
+    itemView.verdict = record.verdict;
+    itemView.lastRttMs = record.rttMs;
+    if (record.verdict.outcome == TVerdict::TOutcome::Fail) {
+        ++itemView.checkFailures;
+        AddFailure(controller, view.lastReplyMs, itemView.label, record.verdict.why);
+    }
+}
+
+void TFleetView::AddUnsolicited(size_t controller, uint64_t bytes) {
+    m_controllers[controller].unsolicitedBytes += bytes;
+}
+
+void TFleetView::AddFailure(size_t controller, qint64 nowMs, const QByteArray& item,
+                            const QByteArray& reason) {
+    m_controllers[controller].lastFailure = {nowMs, item, reason};
+}
