@@ -46,7 +46,11 @@ arch=$(dpkg --print-architecture)
 ./usr/share/doc/zyl-test-tool/copyright
 ./usr/share/doc/zyl-test-tool/examples/default1.checks.toml
 ./usr/share/doc/zyl-test-tool/examples/default1.tst
+./usr/share/doc/zyl-test-tool/examples/prometheus.yml
+./usr/share/doc/zyl-test-tool/examples/zyl-alerts.yml
+./usr/share/doc/zyl-test-tool/examples/zyl-stations.yml
 ./usr/share/icons/hicolor/64x64/apps/zyl-test-tool.png
+./usr/lib/systemd/system/zyl-test-run@.service
 ./usr/share/man/man1/zyl-test-run.1.gz
 ./usr/share/man/man1/zyl-test-tool.1.gz
 EOF
@@ -86,6 +90,23 @@ done
 if [ "$with_runner" = 1 ]; then
     "$work/root/usr/bin/zyl-test-run" --version | grep -q -F "$version" ||
         fail "zyl-test-run --version does not print $version"
+fi
+
+# The service unit as systemd reads it, pointed at the packaged runner: an
+# instance of the template, and nothing said about it.
+unit=$work/root/usr/lib/systemd/system/zyl-test-run@.service
+if command -v systemd-analyze >/dev/null; then
+    mkdir "$work/units"
+    sed "s|/usr/bin/zyl-test-run|$work/root/usr/bin/zyl-test-run|" "$unit" >"$work/units/zyl-test-run@.service"
+    ln -s zyl-test-run@.service "$work/units/zyl-test-run@site.service"
+    systemd-analyze verify --man=no "$work/units/zyl-test-run@site.service" >"$work/verify" 2>&1 ||
+        { cat "$work/verify" >&2; fail "systemd-analyze rejects the unit"; }
+    [ ! -s "$work/verify" ] || { cat "$work/verify" >&2; fail "systemd-analyze warns about the unit"; }
+else
+    echo "check_package: systemd-analyze is missing, the unit's check is skipped"
+fi
+if [ "$with_runner" = 1 ]; then
+    sh "$(dirname "$0")/check_unit_run.sh" "$unit" "$work/root/usr/bin/zyl-test-run" "$work/run"
 fi
 
 if command -v lintian >/dev/null; then
