@@ -133,6 +133,7 @@ struct THttpService::TCallbacks {
         }
         service.m_clients.remove_if(
             [context](const TClient& client) { return &client == *context; });
+        ++service.m_closed;
     }
 
     static void Completed(void* self, MHD_Connection* connection, void**,
@@ -231,8 +232,15 @@ quint16 THttpService::Port() const {
 }
 
 void THttpService::Serve() {
+    const quint64 closedBefore = m_closed;
     MHD_run(m_daemon);
     DropLate();
+    // At the most clients the library stops listening, and it listens again
+    // only on the run after one left, which no socket would wake.
+    if (m_closed != closedBefore) {
+        m_due.start(0);
+        return;
+    }
     qint64 nextMs = -1;
     MHD_UNSIGNED_LONG_LONG libraryMs = 0;
     if (MHD_get_timeout(m_daemon, &libraryMs) == MHD_YES)

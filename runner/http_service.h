@@ -71,4 +71,5 @@ private:
     std::unique_ptr<QSocketNotifier> m_ready;
     QTimer m_due;
     std::list<TClient> m_clients;
+    quint64 m_closed = 0; // clients the library has closed so far
 };
