@@ -47,3 +47,7 @@ QByteArray FormatMessage(const char* format, const QByteArray& argument) {
         message.replace(at, 2, argument);
     return message;
 }
+
+QByteArray Counted(qsizetype count, const char* one, const char* many) {
+    return QByteArray::number(count) + ' ' + (count == 1 ? one : many);
+}

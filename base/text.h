@@ -33,3 +33,6 @@ inline constexpr qsizetype kMaxLineLength = 4096;
 
 // Formats a message of the form "... %s ..." with one byte-string argument.
 QByteArray FormatMessage(const char* format, const QByteArray& argument);
+
+// "1 reply", "2 replies".
+QByteArray Counted(qsizetype count, const char* one, const char* many);

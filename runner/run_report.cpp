@@ -103,10 +103,6 @@ std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
     return TRoundTrips{ms.front(), NearestRank(ms, 0.5), NearestRank(ms, 0.99), ms.back()};
 }
 
-QByteArray Counted(qsizetype count, const char* one, const char* many) {
-    return QByteArray::number(count) + ' ' + (count == 1 ? one : many);
-}
-
 bool WriteLine(FILE* stream, const QByteArray& text) {
     std::fwrite(text.constData(), 1, size_t(text.size()), stream);
     std::fputc('\n', stream);

@@ -18,9 +18,6 @@
 // False when the stream would not take it (a closed pipe: EPIPE).
 bool WriteLine(FILE* stream, const QByteArray& text);
 
-// "1 reply", "2 replies".
-QByteArray Counted(qsizetype count, const char* one, const char* many);
-
 // Bytes that arrived while no command awaited its reply.
 struct TUnsolicited {
     QDateTime time; // UTC
