@@ -2,10 +2,9 @@
 
 #include "app/reply_log.h"
 #include "connection/client_socket.h"
-#include "sequencing/cycle_rules.h"
 #include "sequencing/reply_checks.h"
+#include "sequencing/reply_matcher.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -110,8 +109,11 @@ public:
     void ClientSocket1Error(QObject* Sender, TCustomWinSocket* Socket, TErrorEvent ErrorEvent,
                             int& ErrorCode);
 
-    // The cycle's rules and state; TestStep and ReceiveBuffer are its own.
-    TCycleRules Cycle;
+    // What a reply answers, by arrival as the window always showed it, and
+    // the cycle's rules and state under it; TestStep and ReceiveBuffer are
+    // the cycle's own.
+    TReplyMatcher Replies{TReplyMatcher::TPolicy::ByArrival};
+    TCycleRules& Cycle = Replies.Cycle;
     int32_t& TestStep = Cycle.TestStep;
     TReceiveBuffer& ReceiveBuffer = Cycle.ReceiveBuffer;
 
@@ -194,8 +196,8 @@ private:
 
     // The test is running exactly when Start Test reads "Stop Test".
     bool TestRunning() const;
-    // A complete reply as the window knows it, judged by the checks.
-    TReplyRecord CompletedRecord(const TCycleRules::TReply& reply) const;
+    // Adds the label and the checks' verdict to a complete reply.
+    void Judge(TReplyRecord& record) const;
     // Shows a complete reply in its slot's field, shaded; the other fields
     // return to the window colour. A reply that fails its check is red, with
     // the reason as the field's tooltip.
@@ -216,9 +218,5 @@ private:
     std::array<TTestSlot, kSlotCount> m_slots;
     bool m_activatedBefore = false;
     TReplyChecks m_checks;
-    QElapsedTimer m_sentClock;             // since the awaited command first went out
     std::unique_ptr<TReplyLog> m_replyLog; // null: no log is kept
-    int m_pass = 1;                        // from 1; one more each time the step wraps to 1
-    bool m_awaitingReply = false;          // a command went out, its reply has not completed
-    int m_resends = 0;                     // sendings of the awaited command after its first
 };

@@ -1,6 +1,7 @@
 // The test cycle on the main window: the timers, the socket and the result
-// fields. What to send, when a reply is complete and which step follows are
-// TCycleRules's rules; the Start Test caption is the running flag.
+// fields. What to send, when a reply is complete, which step follows and
+// what a reply answers are TReplyMatcher's rules, by arrival; the Start Test
+// caption is the running flag.
 #include "app/main_window.h"
 
 #include "app/application.h"
@@ -10,8 +11,6 @@
 #include "controls/edit.h"
 #include "controls/label.h"
 #include "controls/timer.h"
-
-#include <utility>
 
 namespace {
 const QByteArray kStartCaption = "Start Test";
@@ -26,7 +25,7 @@ void TForm1::BitBtnStartTestClick(QObject*) {
     if (BitBtnStartTest->Caption() == kStartCaption) {
         // A command left unanswered by the last Stop is sent afresh, not
         // resent: its wait and its resends start over.
-        m_awaitingReply = false;
+        Replies.Abandon();
         Timer1->SetEnabled(true);
         BitBtnStartTest->SetCaption(kStopCaption);
     } else {
@@ -43,22 +42,13 @@ void TForm1::Timer1Timer(QObject*) {
     TimerWatchDog->SetEnabled(false);
     if (TestRunning())
         TimerWatchDog->SetEnabled(true);
-    const TCycleRules::TSend send = Cycle.SendTick();
-    if (send.action == TCycleRules::TSendAction::Send) {
-        // The step moves on only with a reply: until then, each send is the
-        // watchdog's repeat of the same command.
-        m_resends = m_awaitingReply ? m_resends + 1 : 0;
-        // Timed from the first sending, as zyl-test-run times it, so rtt_ms
-        // and max_rtt_ms mean one thing in both programs.
-        if (!std::exchange(m_awaitingReply, true))
-            m_sentClock.start();
+    // Timed from the first sending, as zyl-test-run times it, so rtt_ms and
+    // max_rtt_ms mean one thing in both programs.
+    const TReplyMatcher::TSend send = Replies.Send();
+    if (send.action == TCycleRules::TSendAction::Send)
         ClientSocket1->WinSocket()->SendString(send.command);
-    } else if (send.action == TCycleRules::TSendAction::Skip) {
-        if (TestStep == 1)
-            ++m_pass;
-        if (TestRunning())
-            Timer1->SetEnabled(true);
-    }
+    else if (send.action == TCycleRules::TSendAction::Skip && TestRunning())
+        Timer1->SetEnabled(true);
 }
 
 void TForm1::TimerWatchDogTimer(QObject*) {
@@ -66,39 +56,23 @@ void TForm1::TimerWatchDogTimer(QObject*) {
 }
 
 void TForm1::ClientSocket1Read(QObject*, TCustomWinSocket* Socket) {
-    const TCycleRules::TReply reply = Cycle.Received(Socket->ReceiveString());
-    if (!reply.complete)
+    const TReplyMatcher::TReceived received = Replies.Received(Socket->ReceiveString());
+    if (received.kind != TReplyMatcher::TKind::Reply)
         return;
-    const TReplyRecord record = CompletedRecord(reply);
-    m_awaitingReply = false;
-    m_resends = 0;
-    if (TestStep == 1)
-        ++m_pass;
+    TReplyRecord record = received.record;
+    Judge(record);
     ShowCompletedReply(record);
     LogReply(record);
     if (TestRunning())
         Timer1->SetEnabled(true);
 }
 
-TReplyRecord TForm1::CompletedRecord(const TCycleRules::TReply& reply) const {
-    // A reply before any send answers no command: it has no round trip.
-    const double rttMs = m_sentClock.isValid() ? double(m_sentClock.nsecsElapsed()) / 1e6 : 0;
-    TReplyRecord record{QDateTime::currentDateTimeUtc(),
-                        m_pass,
-                        reply.slot,
-                        {},
-                        {},
-                        reply.text,
-                        rttMs,
-                        m_resends,
-                        {}};
-    if (reply.slot == 0)
-        return record;
-    record.label = Slot(reply.slot).Label->Caption();
-    record.command = Slot(reply.slot).Command();
+void TForm1::Judge(TReplyRecord& record) const {
+    if (record.slot == 0)
+        return;
+    record.label = Slot(record.slot).Label->Caption();
     // Judged as gathered, not as cut for the field.
-    record.verdict = m_checks.Judge(record.label, record.reply, rttMs);
-    return record;
+    record.verdict = m_checks.Judge(record.label, record.reply, record.rttMs);
 }
 
 void TForm1::ShowCompletedReply(const TReplyRecord& record) {

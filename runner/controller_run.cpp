@@ -15,10 +15,6 @@ QByteArray SecondsText(int ms) {
     return QByteArray::number(double(ms) / 1000, 'g', 6) + " s";
 }
 
-QByteArray MillisecondsText(double ms) {
-    return QByteArray::number(ms, 'f', 1) + " ms";
-}
-
 } // namespace
 
 TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options,
@@ -64,7 +60,8 @@ void TControllerRun::ArmSend() {
     if (m_sendTimer.IsActive())
         return;
     qint64 delayMs = kSendDelayMs;
-    if (m_options.intervalMs > 0 && !m_awaitingReply && m_cycle.TestStep == 1 && m_passStartNs >= 0)
+    if (m_options.intervalMs > 0 && !m_replies.Awaiting() && m_cycle.TestStep == 1 &&
+        m_passStartNs >= 0)
         delayMs = std::max<qint64>(delayMs, m_options.intervalMs -
                                                 (m_clock.nsecsElapsed() - m_passStartNs) / 1000000);
     m_sendTimer.Start(int(delayMs));
@@ -79,10 +76,6 @@ void TControllerRun::Start() {
         m_socket->SetAddress(m_definition.address);
         m_socket->SetActive(true);
     });
-}
-
-void TControllerRun::Interrupt(int status) {
-    Finish(status);
 }
 
 QByteArray TControllerRun::ConnectionMessage(const QByteArray& text,
@@ -121,18 +114,11 @@ void TControllerRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& 
 void TControllerRun::SendTick() {
     // A fresh full watchdog interval from this send.
     m_watchdog.Start(m_options.replyTimeoutMs);
-    if (m_awaitingReply) {
-        // The watchdog ran out: the same command again. What has come of the
-        // reply so far stays, so a reply slower than the watchdog completes.
-        ++m_resends;
-        m_socket->WinSocket()->SendString(m_cycle.CommandOf(m_sentSlot));
-        return;
-    }
-    if (m_cycle.TestStep == 1)
+    if (!m_replies.Awaiting() && m_cycle.TestStep == 1)
         m_passStartNs = m_clock.nsecsElapsed();
-    const TCycleRules::TSend send = m_cycle.SendTick();
+    const TReplyMatcher::TSend send = m_replies.Send();
     if (send.action == TCycleRules::TSendAction::Skip) {
-        StepAdvanced();
+        StepAdvanced(send.passEnded);
         if (!m_finishing)
             ArmSend();
         return;
@@ -140,71 +126,72 @@ void TControllerRun::SendTick() {
     if (send.action != TCycleRules::TSendAction::Send)
         return;
     // The wait for an answer starts with each command.
-    m_giveUp.Start(m_options.timeoutMs);
-    m_awaitingReply = true;
-    m_sentSlot = send.slot;
-    m_firstSentNs = m_clock.nsecsElapsed();
-    m_resends = 0;
+    if (!send.resend)
+        m_giveUp.Start(m_options.timeoutMs);
     m_socket->WinSocket()->SendString(send.command);
-}
-
-void TControllerRun::WatchdogTick() {
-    ArmSend();
 }
 
 void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
     Handle([&] {
         const QByteArray bytes = socket->ReceiveString();
-        if (m_finishing || bytes.isEmpty())
+        if (m_finishing)
             return;
-        if (!m_awaitingReply)
-            return RecordUnsolicited(bytes);
-        const TCycleRules::TReply reply = m_cycle.Received(bytes);
-        if (!reply.complete)
+        const TReplyMatcher::TReceived received = m_replies.Received(bytes);
+        switch (received.kind) {
+        case TReplyMatcher::TKind::Reply:
+        case TReplyMatcher::TKind::Late:
+            return RecordReply(received.record, received.passEnded);
+        case TReplyMatcher::TKind::Unsolicited:
+            return RecordUnsolicited(received);
+        case TReplyMatcher::TKind::Nothing:
             return;
-        // Nothing awaits an answer until the next command, however long
-        // --interval holds it back.
-        m_giveUp.Stop();
-        RecordReply(reply);
-        StepAdvanced();
-        if (!m_finishing)
-            ArmSend();
+        }
     });
 }
 
-void TControllerRun::RecordReply(const TCycleRules::TReply& reply) {
-    const TRunItem item = m_definition.Item(reply.slot);
-    TReplyRecord record{QDateTime::currentDateTimeUtc(),
-                        m_passes + 1,
-                        reply.slot,
-                        item.label,
-                        item.command,
-                        reply.text,
-                        double(m_clock.nsecsElapsed() - m_firstSentNs) / 1e6,
-                        m_resends,
-                        {}};
-    record.verdict = m_checks.Judge(item.label, reply.text, record.rttMs);
-    m_awaitingReply = false;
-    TItemTally& tally = m_tallies[size_t(reply.slot)];
-    tally.AddReply(record);
-    if (record.verdict.outcome == TVerdict::TOutcome::Fail)
-        tally.AddFailure("cycle " + QByteArray::number(record.cycle) + ": " +
-                         EscapedText(record.reply, true).toUtf8() + ": " +
-                         EscapedText(record.verdict.why, true).toUtf8());
-    if (record.resends > m_options.maxResends)
-        tally.AddFailure("cycle " + QByteArray::number(record.cycle) + ": answered after " +
-                         Counted(record.resends, "resend", "resends") + ", " +
-                         MillisecondsText(record.rttMs) +
-                         " after the first sending: " + EscapedText(record.reply, true).toUtf8());
+void TControllerRun::RecordReply(TReplyRecord record, bool passEnded) {
+    record.label = m_definition.Item(record.slot).label;
+    if (record.late) {
+        ++m_summary.late;
+    } else {
+        // Nothing awaits an answer until the next command, however long
+        // --interval holds it back.
+        m_giveUp.Stop();
+        record.verdict = m_checks.Judge(record.label, record.reply, record.rttMs);
+        m_tallies[size_t(record.slot)].AddReply(record, m_options.maxResends);
+    }
     m_output.Reply(m_controller, record);
     CheckOutput();
+    StepAdvanced(passEnded);
+    if (!m_finishing)
+        AwaitLate(record.rttMs);
 }
 
-void TControllerRun::RecordUnsolicited(const QByteArray& bytes) {
-    ++m_unsolicited;
-    m_output.Unsolicited(m_controller, {QDateTime::currentDateTimeUtc(), m_passes + 1,
-                                        bytes.left(TUnsolicited::kShownBytes), bytes.size()});
+void TControllerRun::AwaitLate(double rttMs) {
+    if (m_replies.LateExpected() == 0)
+        return ArmSend();
+    // The answer to a resend comes about a resend period after the reply
+    // from a controller that answers every sending, one round trip after it
+    // from one that answers a command at a time: the reply's round trip and
+    // a reply timeout more cover both.
+    m_watchdog.Start(int(rttMs) + m_options.replyTimeoutMs);
+}
+
+void TControllerRun::RecordUnsolicited(const TReplyMatcher::TReceived& received) {
+    const QByteArray& bytes = received.record.reply;
+    ++m_summary.unsolicited;
+    m_summary.outOfStep += received.outOfStep ? 1 : 0;
+    m_output.Unsolicited(m_controller,
+                         {received.record.time, received.record.cycle,
+                          bytes.left(TUnsolicited::kShownBytes), bytes.size(), received.outOfStep});
     CheckOutput();
+    if (!received.outOfStep || m_options.allowUnsolicited || m_finishing)
+        return;
+    const TRunItem item = m_definition.Item(received.displaces);
+    m_tallies[size_t(received.displaces)].AddOutOfStep(bytes);
+    Finish(kRunOutOfStep, "Replies out of step: a reply came after slot " +
+                              QByteArray::number(item.slot) + " (" + item.label +
+                              ") was answered, while no command awaited one");
 }
 
 void TControllerRun::CheckOutput() {
@@ -212,11 +199,8 @@ void TControllerRun::CheckOutput() {
         Finish(kRunOutputClosed, "Standard output closed: the run stopped");
 }
 
-void TControllerRun::StepAdvanced() {
-    if (m_cycle.TestStep != 1)
-        return;
-    ++m_passes;
-    if (m_options.cycles > 0 && m_passes >= m_options.cycles)
+void TControllerRun::StepAdvanced(bool passEnded) {
+    if (passEnded && m_options.cycles > 0 && m_replies.Pass() > m_options.cycles)
         Finish(kRunCompleted);
 }
 
@@ -244,26 +228,37 @@ void TControllerRun::Finish(int status, QByteArray message) {
         message =
             ErrorDisplayText("Could not connect to " + m_controller + " before the run ended");
     }
-    const int pending = m_awaitingReply ? m_sentSlot : m_cycle.TestStep;
+    const bool awaiting = m_replies.Awaiting();
+    const int pending = awaiting ? m_replies.AwaitedSlot() : m_cycle.TestStep;
+    const int resends = m_replies.Resends();
+    // The resends went out however the run ends.
+    if (awaiting)
+        m_tallies[size_t(pending)].resends += resends;
+    const QByteArray cycle = QByteArray::number(m_replies.Pass());
     if (status == kRunCompleted) {
         // A command resent more often than accepted fails even when the run
         // ended before its reply could come.
-        if (m_awaitingReply && m_resends > m_options.maxResends)
-            m_tallies[size_t(m_sentSlot)].AddFailure(
-                "cycle " + QByteArray::number(m_passes + 1) + ": no reply after " +
-                Counted(m_resends, "resend", "resends") + " when the run ended");
-        const auto any = [this](auto failed) {
-            return std::any_of(m_tallies.begin(), m_tallies.end(), failed);
+        if (awaiting && resends > m_options.maxResends)
+            m_tallies[size_t(pending)].AddFailure("cycle " + cycle + ": no reply after " +
+                                                  Counted(resends, "resend", "resends") +
+                                                  " when the run ended");
+        const auto any = [this](int TItemTally::*count) {
+            return std::any_of(m_tallies.begin(), m_tallies.end(),
+                               [count](const TItemTally& tally) { return tally.*count > 0; });
         };
-        if (any([](const TItemTally& t) { return t.failed > 0; }))
-            status = kRunCheckFailed;
-        else if (any([](const TItemTally& t) { return t.failureCount > 0; }))
-            status = kRunResends;
+        // A failed check, then too many resends, fail a run that ran its course.
+        status = any(&TItemTally::failed)         ? kRunCheckFailed
+                 : any(&TItemTally::failureCount) ? kRunResends
+                                                  : kRunCompleted;
     } else if (pending >= 1 && pending <= kSlotCount) {
-        m_failingSlot = pending;
+        m_end.failingSlot = pending;
+        m_end.failed = status == kRunNoReply;
+        m_end.details = awaiting
+                            ? m_replies.Unanswered()
+                            : QByteArrayList{"the run ended before its turn in cycle " + cycle};
     }
-    m_status = status;
-    m_endMessage = message;
+    m_summary.exitStatus = status;
+    m_end.message = message;
     // One of many controllers says which it is.
     if (!message.isEmpty())
         WriteLine(stderr, m_brief ? m_controller + ": " + message : message);
@@ -277,13 +272,19 @@ void TControllerRun::Conclude() {
     m_socket->SetActive(false);
     m_socket.reset();
     // Before a connection there is no item the run stopped at.
-    TRunSummary summary{
-        m_controller, m_passes, m_unsolicited, m_status, m_everConnected ? m_failingSlot : 0,
-        {},           {}};
-    if (m_status == kRunInterrupted)
+    TRunSummary& summary = m_summary;
+    summary.controller = m_controller;
+    summary.cycles = m_replies.Pass() - 1;
+    if (m_everConnected) {
+        summary.failingSlot = m_end.failingSlot;
+        // Only what an unanswered command gathered: the rest is in the reason.
+        if (m_replies.Awaiting())
+            summary.unanswered = m_end.details;
+    }
+    if (summary.exitStatus == kRunInterrupted)
         summary.reason = "interrupted";
-    else if (m_status != kRunCompleted && m_status != kRunResends)
-        summary.reason = m_endMessage;
+    else if (summary.exitStatus != kRunCompleted && summary.exitStatus != kRunResends)
+        summary.reason = m_end.message;
     for (const TRunItem& item : m_definition.items)
         summary.items.append(m_tallies[size_t(item.slot)]);
     m_output.Summary(summary, m_brief);
@@ -291,37 +292,9 @@ void TControllerRun::Conclude() {
         Finished(summary);
 }
 
-TCaseResult TControllerRun::CaseOf(const TItemTally& tally) const {
-    using TKind = TCaseResult::TKind;
-    const TRunItem& item = tally.item;
-    TCaseResult result{item, TKind::Passed, {}, tally.failures, tally.last};
-    if (tally.failureCount > tally.failures.size())
-        result.details.append(
-            "and " + QByteArray::number(tally.failureCount - tally.failures.size()) + " more");
-    if (item.slot == m_failingSlot) {
-        const QByteArray when =
-            m_awaitingReply
-                ? "sent in cycle " + QByteArray::number(m_passes + 1) +
-                      " and not answered when the run ended"
-                : "the run ended before its turn in cycle " + QByteArray::number(m_passes + 1);
-        result.kind = m_status == kRunNoReply ? TKind::Failed : TKind::Error;
-        result.message = m_endMessage.isEmpty() ? "interrupted" : m_endMessage;
-        result.details.append(when);
-    } else if (tally.failureCount > 0) {
-        result.kind = TKind::Failed;
-        result.message = Counted(tally.failureCount, "failing cycle", "failing cycles") + ", " +
-                         tally.failures.constFirst();
-    } else if (item.command.isEmpty()) {
-        result = {item, TKind::Skipped, "empty command", {}, {}};
-    } else if (!tally.last) {
-        result = {item, TKind::Skipped, "not reached", {}, {}};
-    }
-    return result;
-}
-
 TSuiteResult TControllerRun::SuiteResult(const QString& name) const {
     TSuiteResult suite{name, m_started, double(m_clock.elapsed()) / 1000, {}};
     for (const TRunItem& item : m_definition.items)
-        suite.cases.append(CaseOf(m_tallies[size_t(item.slot)]));
+        suite.cases.append(CaseOf(m_tallies[size_t(item.slot)], m_end));
     return suite;
 }

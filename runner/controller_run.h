@@ -6,7 +6,7 @@
 #include "runner/run_options.h"
 #include "runner/run_report.h"
 #include "runner/timer_queue.h"
-#include "sequencing/cycle_rules.h"
+#include "sequencing/reply_matcher.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -25,15 +25,17 @@ enum TRunStatus : int {
     kRunNoReply = 3,       // the controller stopped answering
     kRunCheckFailed = 4,   // every pass completed, but a reply failed its check
     kRunResends = 5,       // a reply needed more resends than the run accepts
+    kRunOutOfStep = 6,     // a reply came that no command awaited: replies may be on wrong items
     kRunInterrupted = 130, // SIGINT, SIGTERM or SIGHUP
     kRunOutputClosed = 141, // standard output went away (a closed pipe)
 };
 
 // One controller's headless run: connects with the client socket component
 // and drives the test cycle with a send timer and a watchdog as the window
-// does, reporting every reply to the output. Unlike the window it keeps what
-// it gathered when it resends, times a reply from the first sending, and
-// never takes bytes that arrive while no command awaits its reply as a reply.
+// does, reporting every reply to the output. What a reply answers is the
+// strict policy's: one reply for each sending, in order. After a reply that
+// needed resends it waits for their late answers before the next command;
+// a reply that no command awaited ends the run out of step.
 class TControllerRun : public QObject {
 public:
     // With brief, the summary is one line of text (one of many controllers).
@@ -46,7 +48,7 @@ public:
     void Start();
     // Stops sending, closes the connection and reports. kRunCompleted ends
     // the run as its duration running out does.
-    void Interrupt(int status = kRunInterrupted);
+    void Interrupt(int status = kRunInterrupted) { Finish(status); }
 
     // Called once when the connection attempt is over: connected, or the
     // run ended before it was.
@@ -66,7 +68,8 @@ private:
     void SocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& code);
     void SocketRead(QObject*, TCustomWinSocket* socket);
     void SendTick();
-    void WatchdogTick();
+    // The reply timeout, or the wait for late answers, ran out.
+    void WatchdogTick() { ArmSend(); }
     void GiveUp();
 
     // Runs a handler; an error it raises ends this run (status 1).
@@ -76,12 +79,17 @@ private:
     // Arms the send timer for the next command: the send delay, or longer
     // where --interval holds the next pass back.
     void ArmSend();
-    void RecordReply(const TCycleRules::TReply& reply);
-    void RecordUnsolicited(const QByteArray& bytes);
+    // A reply, or a late answer to a resent command: reported, but only a
+    // reply is judged, counted and moves the cycle on.
+    void RecordReply(TReplyRecord record, bool passEnded);
+    void RecordUnsolicited(const TReplyMatcher::TReceived& received);
     // Ends the run when standard output has gone.
     void CheckOutput();
-    // After the step moved on: counts a completed pass when it wrapped.
-    void StepAdvanced();
+    // After the step moved on: ends the run when the last pass ended.
+    void StepAdvanced(bool passEnded);
+    // The next command, once the late answers a reply may get have come or
+    // the line stayed quiet long enough for them.
+    void AwaitLate(double rttMs);
     // "<window text> (<address>:<port>: <reason>)".
     QByteArray ConnectionMessage(const QByteArray& text, const QByteArray& reason) const;
     // Ends the run once: stops the timers, prints message (if any) as a line
@@ -90,8 +98,6 @@ private:
     // Tells the owner once that the connection attempt is over.
     void EndAttempt();
     void Conclude();
-    // The test case of one item once the run has ended.
-    TCaseResult CaseOf(const TItemTally& tally) const;
 
     const TRunDefinition m_definition;
     const TRunOptions m_options;
@@ -99,11 +105,13 @@ private:
     const QByteArray m_controller;
     TRunOutput& m_output;
     const bool m_brief;
-    TCycleRules m_cycle;
+    TReplyMatcher m_replies{TReplyMatcher::TPolicy::Strict};
+    TCycleRules& m_cycle = m_replies.Cycle;
     std::unique_ptr<TClientSocket> m_socket;
     // The send timer (kSendDelayMs), the watchdog (the reply timeout, as the
-    // window's, restarted at every send) and the give-up timer, on the
-    // queue all controllers share.
+    // window's, restarted at every send; after a reply that needed resends,
+    // the wait for their late answers) and the give-up timer, on the queue
+    // all controllers share.
     TTimerQueue::TTimer m_sendTimer;
     TTimerQueue::TTimer m_watchdog;
     TTimerQueue::TTimer m_giveUp;
@@ -113,17 +121,8 @@ private:
     bool m_everConnected = false;
     bool m_attemptOver = false;
     bool m_finishing = false;
-    int m_status = kRunCompleted;
-    QByteArray m_endMessage;
-    int m_failingSlot = 0; // the item the run stopped at, when it did not complete
-    int m_passes = 0;
-    qint64 m_passStartNs = -1; // when the current pass sent its first item
-    int m_unsolicited = 0;
-    // The command awaiting its reply: its slot, its first sending, and how
-    // often it went out again since.
-    bool m_awaitingReply = false;
-    int m_sentSlot = 0;
-    qint64 m_firstSentNs = 0;
-    int m_resends = 0;
+    TRunEnd m_end;
+    qint64 m_passStartNs = -1;         // when the current pass sent its first item
+    TRunSummary m_summary;             // its counts of data that was no reply, then the whole of it
     std::vector<TItemTally> m_tallies; // indexed by slot, up to the last item's
 };

@@ -8,6 +8,8 @@ namespace {
 
 // Which of two controllers' statuses the run reports: the one an operator
 // must act on first. A stopped run (signal, closed output) overrides all.
+// Out of step comes before a failed check or resends: those verdicts may be
+// about other items' replies.
 int Severity(int status) {
     switch (status) {
     case kRunCompleted:
@@ -16,14 +18,16 @@ int Severity(int status) {
         return 1;
     case kRunCheckFailed:
         return 2;
-    case kRunNoReply:
+    case kRunOutOfStep:
         return 3;
-    case kRunConnection:
+    case kRunNoReply:
         return 4;
-    case kRunUsage:
+    case kRunConnection:
         return 5;
-    default:
+    case kRunUsage:
         return 6;
+    default:
+        return 7;
     }
 }
 
@@ -108,13 +112,8 @@ void TFleetRun::ControllerFinished(const TRunSummary& summary) {
     m_resends += std::accumulate(summary.items.begin(), summary.items.end(), 0,
                                  [](int sum, const TItemTally& t) { return sum + t.resends; });
     if (summary.exitStatus != kRunCompleted) {
-        TRunSummary failed{summary.controller,
-                           summary.cycles,
-                           summary.unsolicited,
-                           summary.exitStatus,
-                           summary.failingSlot,
-                           summary.reason,
-                           {}};
+        TRunSummary failed = summary;
+        failed.items.clear();
         if (failed.reason.isEmpty())
             failed.reason = StatusText(summary.exitStatus);
         m_failed.append(failed);

@@ -1,6 +1,16 @@
 #include "runner/item_tally.h"
 
-void TItemTally::AddReply(const TReplyRecord& record) {
+#include "base/text.h"
+
+namespace {
+
+QByteArray MillisecondsText(double ms) {
+    return QByteArray::number(ms, 'f', 1) + " ms";
+}
+
+} // namespace
+
+void TItemTally::AddReply(const TReplyRecord& record, int maxResends) {
     ++replies;
     resends += record.resends;
     afterResend += record.AfterResend() ? 1 : 0;
@@ -8,9 +18,47 @@ void TItemTally::AddReply(const TReplyRecord& record) {
     failed += record.verdict.outcome == TVerdict::TOutcome::Fail ? 1 : 0;
     rttMs.push_back(record.rttMs);
     last = record;
+    const QByteArray cycle = "cycle " + QByteArray::number(record.cycle) + ": ";
+    if (record.verdict.outcome == TVerdict::TOutcome::Fail)
+        AddFailure(cycle + EscapedText(record.reply, true).toUtf8() + ": " +
+                   EscapedText(record.verdict.why, true).toUtf8());
+    if (record.resends > maxResends)
+        AddFailure(cycle + "answered after " + Counted(record.resends, "resend", "resends") + ", " +
+                   MillisecondsText(record.rttMs) +
+                   " after the first sending: " + EscapedText(record.reply, true).toUtf8());
 }
 
 void TItemTally::AddFailure(const QByteArray& text) {
     if (++failureCount <= kMaxFailureTexts)
         failures.append(text);
+}
+
+void TItemTally::AddOutOfStep(const QByteArray& bytes) {
+    if (last)
+        AddFailure("cycle " + QByteArray::number(last->cycle) + ": out of step: '" + bytes +
+                   "' came after this item's reply '" + last->reply +
+                   "' while no command awaited one; either may answer it");
+}
+
+TCaseResult CaseOf(const TItemTally& tally, const TRunEnd& end) {
+    using TKind = TCaseResult::TKind;
+    const TRunItem& item = tally.item;
+    TCaseResult result{item, TKind::Passed, {}, tally.failures, tally.last};
+    if (tally.failureCount > tally.failures.size())
+        result.details.append(
+            "and " + QByteArray::number(tally.failureCount - tally.failures.size()) + " more");
+    if (item.slot == end.failingSlot) {
+        result.kind = end.failed ? TKind::Failed : TKind::Error;
+        result.message = end.message.isEmpty() ? "interrupted" : end.message;
+        result.details += end.details;
+    } else if (tally.failureCount > 0) {
+        result.kind = TKind::Failed;
+        result.message = Counted(tally.failureCount, "failing cycle", "failing cycles") + ", " +
+                         tally.failures.constFirst();
+    } else if (item.command.isEmpty()) {
+        result = {item, TKind::Skipped, "empty command", {}, {}};
+    } else if (!tally.last) {
+        result = {item, TKind::Skipped, "not reached", {}, {}};
+    }
+    return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runner/junit_report.h"
 #include "runner/run_definition.h"
 #include "sequencing/reply_record.h"
 
@@ -23,6 +24,22 @@ struct TItemTally {
     int failureCount = 0;
     static constexpr int kMaxFailureTexts = 100;
 
-    void AddReply(const TReplyRecord& record);
+    // Counts a reply, and fails its cycle when it failed its check or
+    // needed more than maxResends resends.
+    void AddReply(const TReplyRecord& record, int maxResends);
     void AddFailure(const QByteArray& text);
+    // Fails the cycle of the last reply: these bytes, a reply no command
+    // awaited, came after it, and either may be this item's.
+    void AddOutOfStep(const QByteArray& bytes);
 };
+
+// Where a run stopped before it completed, and why.
+struct TRunEnd {
+    int failingSlot = 0;    // the item the run stopped at; 0: none
+    bool failed = false;    // its command went unanswered: a failure, not an error of the run
+    QByteArray message;     // why the run stopped; empty: interrupted
+    QByteArrayList details; // what became of the item's command, a line each
+};
+
+// The test case of one item once the run has ended.
+TCaseResult CaseOf(const TItemTally& tally, const TRunEnd& end);

@@ -52,9 +52,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "The next command goes out 100 ms after a reply. A command unanswered for "
         "--reply-timeout ms is sent again 100 ms later (1100 ms after the sending by default); "
         "a reply that completes after a resend may answer the earlier sending, so by default "
-        "any resend fails the run (--max-resends N accepts up to N per reply). Bytes that "
-        "arrive while no command awaits its reply are reported as unsolicited, never as a "
-        "reply.\n"
+        "any resend fails the run (--max-resends N accepts up to N per reply). A reply that "
+        "needed N resends may be followed by up to N late answers: the next command waits for "
+        "them (or the reply's round trip and a reply timeout of quiet) and they are reported "
+        "with \"late\": true, never as a reply. Bytes that arrive while no command awaits its "
+        "reply are reported as unsolicited; once the first command went out, a reply among them "
+        "puts the replies out of step (\"out_of_step\": true) and ends the run with status 6, "
+        "unless --allow-unsolicited.\n"
         "\n"
         "--cycles 0 runs passes without limit, until --duration, a signal or a failure ends "
         "the run; --duration alone makes passes unlimited, and its end is a success (status 0).\n"
@@ -69,15 +73,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "\n"
         "Exit status: 0 passed, 1 connection failed or lost, 2 usage or definition error, "
         "3 the controller stopped answering, 4 a reply failed its check, 5 a reply needed "
-        "more resends than "
-        "--max-resends, 130 interrupted (SIGINT, SIGTERM, SIGHUP), 141 standard output "
+        "more resends than --max-resends, 6 replies out of step (a reply no command awaited), "
+        "130 interrupted (SIGINT, SIGTERM, SIGHUP), 141 standard output "
         "closed.\n"
         "\n"
         "Several controllers (--address given more than once, --hosts) run side by side, each "
         "with its own connection and cycle; every line of output names its controller, each "
         "controller's summary is one line, and a last line (JSON: totals) sums them up and "
         "names the controllers that failed. The exit status is the most severe of theirs, in "
-        "the order 1, 3, 4, 5, 0; 130 or 141 when the whole run was stopped.");
+        "the order 1, 3, 6, 4, 5, 0; 130 or 141 when the whole run was stopped.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the version.");
     const QCommandLineOption address(
@@ -110,6 +114,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "1000");
     const QCommandLineOption maxResends(
         "max-resends", "Let a reply need up to N resends and still pass (default 0).", "N", "0");
+    const QCommandLineOption allowUnsolicited(
+        "allow-unsolicited",
+        "Report replies that no command awaited (a controller known to chatter) without failing "
+        "the run.");
     const QCommandLineOption json("json", "Write JSON Lines instead of text.");
     const QCommandLineOption quiet("quiet", "Print only the summary.");
     const QCommandLineOption junit("junit", "Also write a JUnit XML report to FILE.", "FILE");
@@ -119,7 +127,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "when there is one).",
         "FILE");
     parser.addOptions({help, version, address, port, hosts, interval, maxConnecting, cycles,
-                       duration, timeout, replyTimeout, maxResends, json, quiet, junit, checks});
+                       duration, timeout, replyTimeout, maxResends, allowUnsolicited, json, quiet,
+                       junit, checks});
     parser.addPositionalArgument("FILE", "The test definition (default default1.tst).", "[FILE]");
 
     TCommandLine line;
@@ -158,6 +167,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     }
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
+    options.allowUnsolicited = parser.isSet(allowUnsolicited);
     options.junitFile = parser.value(junit);
     options.checksFile = parser.value(checks);
     return line;

@@ -26,9 +26,10 @@ struct TRunOptions {
     int intervalMs = 0;             // least time from the start of a pass to the start of the next
     int maxConnecting = kDefaultMaxConnecting; // connection attempts in flight at once
     bool quiet = false;                        // the summary only
-    bool json = false;                         // JSON Lines instead of aligned text
-    QString junitFile;                         // empty: no JUnit report
-    QString checksFile;                        // empty: the definition's own, if it has one
+    bool allowUnsolicited = false; // replies no command awaited are reported, not failing
+    bool json = false;             // JSON Lines instead of aligned text
+    QString junitFile;             // empty: no JUnit report
+    QString checksFile;            // empty: the definition's own, if it has one
 };
 
 // The command line read: run with options, or show help or the version, or

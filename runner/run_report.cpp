@@ -163,23 +163,28 @@ void TRunOutput::Reply(const QByteArray& controller, const TReplyRecord& record)
         return Line(ReplyJson(controller, record));
     Row(LocalTimeText(record.time), QString::number(record.cycle), QString::number(record.slot),
         EscapedText(record.label, true), QString::fromLatin1(MsText(record.rttMs)),
-        QString::number(record.resends), CheckText(record.verdict),
+        QString::number(record.resends),
+        record.late ? QStringLiteral("LATE") : CheckText(record.verdict),
         EscapedText(record.reply, true));
 }
 
 void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& piece) {
     if (m_quiet)
         return;
-    if (m_json)
-        return Line(QJsonDocument(QJsonObject{
-                                      {"controller", QString::fromLatin1(controller)},
-                                      {"time", piece.time.toString(Qt::ISODateWithMs)},
-                                      {"cycle", piece.cycle},
-                                      {"unsolicited", EscapedText(piece.shown, false)},
-                                      {"bytes", piece.size},
-                                  })
-                        .toJson(QJsonDocument::Compact));
-    Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-", "unsolicited", "-", "-", "",
+    if (m_json) {
+        QJsonObject object{
+            {"controller", QString::fromLatin1(controller)},
+            {"time", piece.time.toString(Qt::ISODateWithMs)},
+            {"cycle", piece.cycle},
+            {"unsolicited", EscapedText(piece.shown, false)},
+            {"bytes", piece.size},
+        };
+        if (piece.outOfStep)
+            object.insert("out_of_step", true);
+        return Line(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    }
+    Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-",
+        piece.outOfStep ? "out of step" : "unsolicited", "-", "-", "",
         EscapedText(piece.shown, true) + (piece.size > piece.shown.size()
                                               ? QStringLiteral(" \u2026 (%1 bytes)").arg(piece.size)
                                               : QString()));
@@ -204,6 +209,8 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
             {"resends", totals.resends},
             {"after_resend", totals.afterResend},
             {"unsolicited", summary.unsolicited},
+            {"out_of_step", summary.outOfStep},
+            {"late", summary.late},
             {"cycles", summary.cycles},
             {"rtt_ms", RoundTripsJson(totals.rttMs)},
             {"slowest_ms", totals.rttMs.empty() ? QJsonValue() : Rounded(totals.slowestMs)},
@@ -215,6 +222,12 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
         if (!summary.reason.isEmpty()) {
             object.insert("failing_slot", summary.failingSlot);
             object.insert("reason", EscapedText(summary.reason, false));
+        }
+        if (!summary.unanswered.isEmpty()) {
+            QJsonArray unanswered;
+            for (const QByteArray& line : summary.unanswered)
+                unanswered.append(EscapedText(line, false));
+            object.insert("unanswered", unanswered);
         }
         return Line(QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
     }
@@ -250,14 +263,22 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
              MsText(totals.slowestMs) + " ms: --reply-timeout " +
              QByteArray::number(AvoidingReplyTimeout(totals.slowestMs)) +
              " would have avoided the resends");
+    if (summary.late > 0)
+        Line(Counted(summary.late, "late answer", "late answers") +
+             " to resent commands, not taken as replies");
     if (summary.unsolicited > 0)
         Line(Counted(summary.unsolicited, "piece", "pieces") +
-             " of unsolicited data, not taken as replies");
+             " of unsolicited data, not taken as replies" +
+             (summary.outOfStep > 0
+                  ? ", " + QByteArray::number(summary.outOfStep) + " of them out of step"
+                  : QByteArray()));
     if (!summary.reason.isEmpty())
         Line("stopped" +
              (summary.failingSlot > 0 ? " at slot " + QByteArray::number(summary.failingSlot)
                                       : QByteArray()) +
              ": " + EscapedText(summary.reason, true).toUtf8());
+    for (const QByteArray& line : summary.unanswered)
+        Line(EscapedText(line, true).toUtf8());
 }
 
 void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int replies, int resends,

@@ -5,6 +5,7 @@
 #include "sequencing/reply_record.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -24,6 +25,7 @@ struct TUnsolicited {
     int cycle = 0;
     QByteArray shown; // the first kShownBytes of them
     qsizetype size = 0;
+    bool outOfStep = false; // they complete a reply after the first command went out
     // A controller that floods must not make the report as large as its flood.
     static constexpr qsizetype kShownBytes = 1024;
 };
@@ -45,6 +47,10 @@ struct TRunSummary {
     int failingSlot = 0;
     QByteArray reason;
     QList<TItemTally> items; // in slot order
+    int outOfStep = 0;       // unsolicited pieces that completed a reply after the first command
+    int late = 0;            // late answers to resent commands
+    // The command left unanswered: what became of it and what it gathered.
+    QByteArrayList unanswered;
 };
 
 // Writes the replies as they come and the summary at the end: text in fixed

@@ -9,6 +9,7 @@ bool IsContinuationByte(char byte) {
 } // namespace
 
 void TReceiveBuffer::Append(const QByteArray& piece) {
+    m_received += piece.size();
     if (piece.size() >= m_maxKept) {
         m_dropped = m_dropped || !m_text.isEmpty() || piece.size() > m_maxKept;
         m_text = piece.right(m_maxKept);

@@ -17,6 +17,7 @@ public:
     void Clear() {
         m_text.clear();
         m_dropped = false;
+        m_received = 0;
     }
     void Append(const QByteArray& piece);
     // A reply is complete when the last byte received is "]".
@@ -26,11 +27,14 @@ public:
     // bytes left at its start by the cut are dropped too.
     QByteArray Text() const;
     qsizetype StoredSize() const { return m_text.size(); }
+    // Bytes appended since the last Clear, kept or dropped.
+    qsizetype ReceivedSize() const { return m_received; }
 
 private:
     qsizetype m_maxKept;
     QByteArray m_text;
     bool m_dropped = false; // bytes were dropped since the last Clear
+    qsizetype m_received = 0;
 };
 
 // The most of a reply a result field shows: its first 4096 bytes, cut back to

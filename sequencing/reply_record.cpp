@@ -107,6 +107,8 @@ QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record) {
         {"resends", record.resends},
         {"after_resend", record.AfterResend()},
     };
+    if (record.late)
+        object.insert("late", true);
     if (record.verdict.outcome != TVerdict::TOutcome::Unchecked)
         object.insert("check",
                       record.verdict.outcome == TVerdict::TOutcome::Pass ? "pass" : "fail");

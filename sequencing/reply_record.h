@@ -23,6 +23,9 @@ struct TReplyRecord {
     QByteArray reply;
     double rttMs = 0; // from the first sending of the command
     int resends = 0;  // sendings of the command after the first, before the reply completed
+    // A late answer: it came after the command's reply, answering one of its
+    // other sendings, and is no reply of its own.
+    bool late = false;
     TVerdict verdict; // by the checks file, if the item has a check
     // The reply may answer an earlier sending than the latest: nothing in the
     // bytes tells which.
@@ -31,6 +34,7 @@ struct TReplyRecord {
 
 // A reply as one line of JSON, as the headless runner writes it and the
 // window logs it: controller ("address:port"), time (UTC), cycle, slot,
-// label, command, reply, rtt_ms, resends, after_resend, and check ("pass" or
-// "fail") with why on a failure, for items with a check.
+// label, command, reply, rtt_ms, resends, after_resend, late (true, on a late
+// answer only), and check ("pass" or "fail") with why on a failure, for items
+// with a check.
 QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record);

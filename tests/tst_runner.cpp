@@ -381,6 +381,9 @@ void TestRunner::reports_data() {
     QTest::addColumn<QString>("junit");     // the report's tests/failures/errors
     QTest::addColumn<QString>("errLine");   // a line of standard error, if any
     QTest::addColumn<QByteArray>("checks"); // the definition's checks file, if any
+    // Keys of the JSON summary and their values, "key=value;..." (an array's
+    // strings joined by "|").
+    QTest::addColumn<QString>("summaryKeys");
 
     const QByteArray one = "Read Firmware=[0A!?v]\r\n";
     const QByteArray two = one + "Read Temp=[0A!?rt]\r\n";
@@ -392,45 +395,57 @@ void TestRunner::reports_data() {
     // by default, right on every item with a longer reply timeout.
     QTest::newRow("slow controller")
         << QStringList{"--delay", "1500"} << one << none << 0 << 5 << 0 << false << "1/1/0"
-        << "" << QByteArray();
+        << "" << QByteArray() << QString();
     QTest::newRow("slow controller, longer reply timeout")
         << QStringList{"--delay", "1500"} << two << QStringList{"--reply-timeout", "2000"} << 0 << 0
         << 0 << true << "2/0/0"
-        << "" << QByteArray();
+        << "" << QByteArray() << QString();
+    // One answering a command at a time: the answer to the resend is awaited
+    // before the next command, which would take it for its own.
+    QTest::newRow("slow controller, resends accepted")
+        << QStringList{"--delay", "1500"} << two << QStringList{"--max-resends", "3"} << 0 << 0 << 0
+        << true << "2/0/0"
+        << "" << QByteArray() << "late=1;out_of_step=0";
+    QTest::newRow("silent controller")
+        << QStringList{"--silent"} << one << QStringList{"--timeout", "2.5"} << 0 << 3 << 0 << true
+        << "1/1/0"
+        << "" << QByteArray()
+        << "resends=2;unanswered=sent in cycle 1, resent 2 times, and not answered when the run "
+           "ended|nothing gathered";
     // What dripped in before the resend stays part of the reply.
     QTest::newRow("dripping controller")
         << QStringList{"--drip", "150"} << one << none << 0 << 5 << 0 << true << "1/1/0"
-        << "" << QByteArray();
+        << "" << QByteArray() << QString();
     QTest::newRow("dripping controller, resends accepted")
         << QStringList{"--drip", "150"} << one << QStringList{"--max-resends", "2"} << 0 << 0 << 0
         << true << "1/0/0"
-        << "" << QByteArray();
+        << "" << QByteArray() << QString();
     QTest::newRow("greeting before the first command")
         << QStringList{"--greet", "[HELLO v1]"} << two << none << 0 << 0 << 1 << true << "2/0/0"
-        << "" << QByteArray();
+        << "" << QByteArray() << QString();
     QTest::newRow("items past the slots")
         << QStringList{} << nineteen << none << 0 << 0 << 0 << true << "18/0/0"
         << "default1.tst:21: warning: only 18 items are run; this line and those after it are not"
-        << QByteArray();
+        << QByteArray() << QString();
     // However the run ends, the report is written, and the item left
     // unanswered is an error.
     QTest::newRow("hung up while unanswered")
         << QStringList{"--silent"} << two << none << SIGHUP << 130 << 0 << true << "2/0/1"
-        << "" << QByteArray();
+        << "" << QByteArray() << QString();
     // Checks beside the definition judge every reply; one reading out of
     // range fails its item and the run.
     const QByteArray temperature = "[\"Read Temp\"]\nmatch = '\\[0A!rt=(\\d+(?:\\.\\d+)?)\\]'\n"
                                    "min = 10\nmax = 60\n";
     QTest::newRow("checked replies pass")
         << QStringList{} << two << none << 0 << 0 << 0 << true << "2/0/0"
-        << "" << temperature;
+        << "" << temperature << QString();
     QTest::newRow("a reading out of range")
         << QStringList{"--wrong-reading"} << two << none << 0 << 4 << 0 << false << "2/1/0"
-        << "" << temperature;
+        << "" << temperature << QString();
     QTest::newRow("standard output closed")
         << QStringList{} << two << QStringList{"|", "--cycles", "0"} << 0 << 141 << -1 << true
         << "2/0/1"
-        << "Standard output closed: the run stopped" << QByteArray();
+        << "Standard output closed: the run stopped" << QByteArray() << QString();
 }
 
 void TestRunner::reports() {
@@ -444,6 +459,7 @@ void TestRunner::reports() {
     QFETCH(QString, junit);
     QFETCH(QString, errLine);
     QFETCH(QByteArray, checks);
+    QFETCH(QString, summaryKeys);
     SimProcess sim;
     const quint16 port = sim.Start(QStringList{"--quiet"} + simOptions);
     QVERIFY(port != 0);
@@ -465,8 +481,9 @@ void TestRunner::reports() {
                  outcome.err.constData());
     if (unsolicited >= 0) {
         int seen = 0;
+        QJsonObject last;
         for (const QJsonObject& line : JsonLines(outcome.out)) {
-            const QJsonObject summary = line.value("summary").toObject();
+            const QJsonObject summary = last = line.value("summary").toObject();
             QCOMPARE((summary.isEmpty() ? line : summary).value("controller").toString(),
                      "127.0.0.1:" + QString::number(port));
             seen += line.contains("unsolicited") ? 1 : 0;
@@ -484,6 +501,14 @@ void TestRunner::reports() {
                          ReplyTo(line.value("command").toString().toUtf8()));
         }
         QCOMPARE(seen, unsolicited);
+        for (const QString& pair : summaryKeys.split(';', Qt::SkipEmptyParts)) {
+            const QJsonValue value = last.value(pair.section('=', 0, 0));
+            QStringList texts;
+            for (const QJsonValue& text : value.toArray())
+                texts.append(text.toString());
+            QCOMPARE(value.isArray() ? texts.join('|') : value.toVariant().toString(),
+                     pair.section('=', 1));
+        }
     }
     QFile report(m_folder.filePath("r.xml"));
     QVERIFY(report.open(QIODevice::ReadOnly));
@@ -496,6 +521,25 @@ void TestRunner::reports() {
                           counts.value("errors").toString()})
                  .join('/'),
              junit);
+    // No case passes whose item showed another command's reply.
+    const QList<QByteArray> lines = items.split('\n');
+    QString name, shown;
+    bool passed = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == u"testcase") {
+            name = xml.attributes().value("name").toString();
+            shown.clear();
+            passed = true;
+        } else if (xml.isStartElement() && xml.name() == u"system-out") {
+            shown = xml.readElementText();
+        } else if (xml.isStartElement()) {
+            passed = false;
+        } else if (xml.isEndElement() && xml.name() == u"testcase" && passed) {
+            const QByteArray& line = lines[name.section(' ', 0, 0).toInt() - 1];
+            QCOMPARE(shown.toUtf8(), ReplyTo(line.mid(line.indexOf('=') + 1).trimmed()));
+        }
+    }
 }
 
 // Controllers from a hosts file run side by side: every line names its
@@ -642,8 +686,8 @@ void TestRunner::helpAndVersion() {
     QCOMPARE(outcome.out, QByteArray("zyl-test-run " ZYL_VERSION "\n"));
     outcome = RunRunner(m_folder.path(), {"--help"});
     QCOMPARE(outcome.exitCode, 0);
-    for (const char* option :
-         {"--address", "--port", "--cycles", "--duration", "--timeout", "--json", "--junit"})
+    for (const char* option : {"--address", "--port", "--cycles", "--duration", "--timeout",
+                               "--json", "--junit", "--allow-unsolicited", "6 replies out of step"})
         QVERIFY2(outcome.out.contains(option), option);
 }
 
