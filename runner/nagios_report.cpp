@@ -1,5 +1,6 @@
 #include "runner/nagios_report.h"
 
+#include "base/text.h"
 #include "runner/run_report.h"
 #include "sequencing/reply_record.h"
 
