@@ -119,6 +119,8 @@ private slots:
     void framerCutsCommands_data();
     void framerCutsCommands();
     void framerDiscardsOverlongCommand();
+    void unescapesText_data();
+    void unescapesText();
     void replies_data();
     void replies();
     void answersEveryCommand_data();
@@ -192,6 +194,26 @@ void TestControllerSim::replies_data() {
     QTest::newRow("no bracket") << QByteArray("0A!?rt]") << QByteArray("[0A!rt=38.5]");
     QTest::newRow("bare terminator") << QByteArray("]") << QByteArray("[=OK]");
     QTest::newRow("second ! is the request's") << QByteArray("[0A!!p]") << QByteArray("[0A!!p=OK]");
+}
+
+void TestControllerSim::unescapesText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes"); // "?" alone: refused
+    QTest::newRow("plain") << "[HELLO v1]" << QByteArray("[HELLO v1]");
+    QTest::newRow("line end") << "\\r\\n" << QByteArray("\r\n");
+    QTest::newRow("tab and backslash") << "a\\tb\\\\c" << QByteArray("a\tb\\c");
+    QTest::newRow("hex, both cases") << "\\xff\\x00\\xAb" << QByteArray("\xff\0\xab", 3);
+    QTest::newRow("not ASCII") << QString::fromUtf8("\xe2\x82\xac") << QByteArray("\xe2\x82\xac");
+    QTest::newRow("unknown escape") << "\\q" << QByteArray("?");
+    QTest::newRow("one hex digit") << "\\x4" << QByteArray("?");
+    QTest::newRow("not hex") << "\\x4g" << QByteArray("?");
+    QTest::newRow("backslash last") << "ab\\" << QByteArray("?");
+}
+
+void TestControllerSim::unescapesText() {
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(UnescapedText(text).value_or("?"), bytes);
 }
 
 void TestControllerSim::replies() {
@@ -350,34 +372,75 @@ void TestControllerSim::floodWithoutEndFollowsReader() {
 
 void TestControllerSim::shapesReplies_data() {
     QTest::addColumn<SimBehaviour>("behaviour");
+    QTest::addColumn<QByteArrayList>("commands");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QByteArray>("lastChunk");
     QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("maxMs"); // 0: no bound
+    const QByteArrayList poll{"[0A!p]"};
     const QByteArray reply = "[0A!p=ACK]";
-    QTest::newRow("drip") << Behaviour([](SimBehaviour& b) { b.dripMs = 20; }) << reply
-                          << QByteArray("]") << 10 * 20;
+    QTest::newRow("drip") << Behaviour([](SimBehaviour& b) { b.dripMs = 20; }) << poll << reply
+                          << QByteArray("]") << 10 * 20 << 0;
     const QByteArray burst = reply + QByteArray(1000, ']');
     QTest::newRow("bracket burst in one write")
-        << Behaviour([](SimBehaviour& b) { b.bracketBurst = 1000; }) << burst << burst << 0;
+        << Behaviour([](SimBehaviour& b) { b.bracketBurst = 1000; }) << poll << burst << burst << 0
+        << 0;
     QTest::newRow("long reply, then its end")
-        << Behaviour([](SimBehaviour& b) { b.longReply = 100 * 1000; })
+        << Behaviour([](SimBehaviour& b) { b.longReply = 100 * 1000; }) << poll
         << "[" + QByteArray("\xe2\x82\xac").repeated(100 * 1000) + "0A!p=ACK]" << QByteArray("]")
-        << 10;
+        << 10 << 0;
+    const auto crlf = [](SimBehaviour& b) { b.suffix = "\r\n"; };
+    QTest::newRow("suffix") << Behaviour(crlf) << poll << reply + "\r\n"
+                            << reply + "\r\n"
+                            << 0 << 0;
+    QTest::newRow("suffix with the last piece") << Behaviour([&](SimBehaviour& b) {
+        crlf(b);
+        b.longReply = 10;
+    }) << poll << "[" + QByteArray("\xe2\x82\xac").repeated(10) + "0A!p=ACK]\r\n"
+                                                << QByteArray("]\r\n") << 10 << 0;
+    QTest::newRow("repeated") << Behaviour([](SimBehaviour& b) { b.repeatAfterMs = 120; }) << poll
+                              << reply + reply << reply << 120 << 0;
+    QTest::newRow("greeting after the first reply") << Behaviour([](SimBehaviour& b) {
+        b.greeting = "[HELLO]";
+        b.greetAfterMs = 150;
+    }) << poll << reply + "[HELLO]" << QByteArray("[HELLO]")
+                                                    << 150 << 0;
+    // Two commands 100 ms apart: in turn, the second reply waits for the
+    // first; pipelined, each comes its delay after its own command.
+    const QByteArrayList two{"[0A!p]", "[0A!?b]"};
+    const auto slow = [](SimBehaviour& b) { b.delayMs = 500; };
+    QTest::newRow("in turn") << Behaviour(slow) << two << reply + "[0A!b=80]"
+                             << QByteArray("[0A!b=80]") << 2 * 500 << 0;
+    QTest::newRow("pipelined") << Behaviour([&](SimBehaviour& b) {
+        slow(b);
+        b.pipelined = true;
+    }) << two << reply + "[0A!b=80]"
+                               << QByteArray("[0A!b=80]") << 100 + 500 << 2 * 500;
 }
 
+// Each command goes 100 ms after the one before; the times count from the
+// first.
 void TestControllerSim::shapesReplies() {
     QFETCH(SimBehaviour, behaviour);
+    QFETCH(QByteArrayList, commands);
     QFETCH(QByteArray, expected);
     QFETCH(QByteArray, lastChunk);
     QFETCH(int, minMs);
+    QFETCH(int, maxMs);
     ControllerSim sim(behaviour);
     RawClient client;
     QVERIFY(ListenAndConnect(sim, client));
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(client.Send("[0A!p]"));
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        if (i > 0)
+            QTest::qWait(100);
+        QVERIFY(client.Send(commands[i]));
+    }
     QTRY_COMPARE_WITH_TIMEOUT(client.received.size(), expected.size(), kWaitMs);
     QVERIFY(clock.elapsed() >= minMs);
+    if (maxMs > 0)
+        QVERIFY2(clock.elapsed() < maxMs, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(client.received, expected);
     QCOMPARE(client.chunks.last(), lastChunk);
 }
@@ -451,7 +514,7 @@ void TestControllerSim::executableServesAndQuits() {
     if (SimProcess::Program().isEmpty())
         QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
     SimProcess sim;
-    const quint16 port = sim.Start({"--quiet"});
+    const quint16 port = sim.Start({"--quiet", "--suffix", "\\r\\n"});
     QVERIFY2(port != 0, qPrintable(sim.firstLine));
 
     QTcpSocket socket;
@@ -459,9 +522,9 @@ void TestControllerSim::executableServesAndQuits() {
     QVERIFY(socket.waitForConnected(kWaitMs));
     socket.write("[0A!?\r\nrv]\r\n");
     QByteArray reply;
-    while (!reply.endsWith(']') && socket.waitForReadyRead(kWaitMs))
+    while (!reply.endsWith("]\r\n") && socket.waitForReadyRead(kWaitMs))
         reply += socket.readAll();
-    QCOMPARE(reply, QByteArray("[0A!rv=12.1,5.0,3.3]"));
+    QCOMPARE(reply, QByteArray("[0A!rv=12.1,5.0,3.3]\r\n"));
 
     sim.process.terminate();
     QVERIFY(sim.process.waitForFinished(kWaitMs));
@@ -478,6 +541,8 @@ void TestControllerSim::executableRejectsBadOptions_data() {
     QTest::newRow("negative drip") << QStringList{"--drip", "-5"};
     QTest::newRow("long reply too long") << QStringList{"--long-reply", "1000000000"};
     QTest::newRow("host name") << QStringList{"--listen", "localhost"};
+    QTest::newRow("unknown escape") << QStringList{"--suffix", "\\q"};
+    QTest::newRow("late greeting without a text") << QStringList{"--greet-after", "100"};
     QTest::newRow("unknown option") << QStringList{"--loud"};
     QTest::newRow("stray argument") << QStringList{"3001"};
 }

@@ -1,5 +1,6 @@
 #include "controller_sim.h"
 
+#include <QElapsedTimer>
 #include <QQueue>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -102,8 +103,11 @@ public:
                                        .arg(m_id)
                                        .arg(m_socket->peerAddress().toString())
                                        .arg(m_socket->peerPort());
-        if (!m_behaviour.greeting.isEmpty())
-            m_socket->write(m_behaviour.greeting);
+        m_clock.start();
+        if (m_behaviour.greetAfterMs > 0)
+            QTimer::singleShot(m_behaviour.greetAfterMs, this, &SimConnection::Greet);
+        else
+            Greet();
         if (m_behaviour.closeOnAccept) {
             End(StepKind::Close);
         } else if (m_behaviour.flood) {
@@ -115,10 +119,18 @@ public:
 private:
     enum class StepKind { Send, SendUrgent, Close, Reset, HalfClose };
     struct Step {
-        int waitMs;
+        int waitMs; // after the step before
         StepKind kind;
         QByteArray bytes;
+        qint64 dueMs = -1;      // when set, due then on m_clock rather than after waitMs
+        bool endsReply = false; // the last piece of a reply
     };
+
+    void Greet() {
+        // A late greeting finds the connection closed or closing.
+        if (!m_behaviour.greeting.isEmpty() && m_socket->state() == QAbstractSocket::ConnectedState)
+            m_socket->write(m_behaviour.greeting);
+    }
 
     void ReadCommands() {
         const QList<QByteArray> commands = m_framer.Feed(m_socket->readAll());
@@ -145,11 +157,12 @@ private:
             outcome = EndInReply(reply, StepKind::HalfClose) + ", then half-close";
         } else {
             // A drip keeps its pace from one reply to the next as well.
-            int wait = m_behaviour.delayMs + m_behaviour.dripMs;
-            for (Step step : ReplySteps(reply)) {
-                step.waitMs = wait;
-                Enqueue(step);
-                wait = GapMs();
+            const int wait = m_behaviour.delayMs + m_behaviour.dripMs;
+            const QByteArray sent = reply + m_behaviour.suffix;
+            EnqueueReply(sent, wait, m_behaviour.pipelined ? m_clock.elapsed() + wait : -1);
+            if (m_behaviour.repeatAfterMs > 0) {
+                outcome += ", again " + QByteArray::number(m_behaviour.repeatAfterMs) + " ms later";
+                EnqueueReply(sent, m_behaviour.repeatAfterMs, -1);
             }
         }
         if (m_ending) {
@@ -170,6 +183,19 @@ private:
         Enqueue({waitMs, kind, {}});
     }
 
+    // The reply's pieces: the first after firstWaitMs (or at dueMs), each
+    // further one GapMs() after the one before.
+    void EnqueueReply(const QByteArray& reply, int firstWaitMs, qint64 dueMs) {
+        QList<Step> steps = ReplySteps(reply);
+        for (Step& step : steps)
+            step.waitMs = GapMs();
+        steps.first().waitMs = firstWaitMs;
+        steps.first().dueMs = dueMs;
+        steps.last().endsReply = true;
+        for (const Step& step : steps)
+            Enqueue(step);
+    }
+
     int GapMs() const {
         return m_behaviour.dripMs > 0 ? m_behaviour.dripMs : m_behaviour.splitGapMs;
     }
@@ -184,10 +210,12 @@ private:
                     {0, StepKind::SendUrgent, QByteArray(1, '\0')},
                     {0, StepKind::Send, reply.mid(middle)}};
         }
-        if (m_behaviour.longReply > 0)
+        if (m_behaviour.longReply > 0) {
+            const qsizetype end = reply.lastIndexOf(']');
             return {{0, StepKind::Send,
-                     reply.left(1) + EuroSigns(m_behaviour.longReply) + reply.mid(1).chopped(1)},
-                    {0, StepKind::Send, "]"}};
+                     reply.left(1) + EuroSigns(m_behaviour.longReply) + reply.mid(1, end - 1)},
+                    {0, StepKind::Send, reply.mid(end)}};
+        }
         const QByteArray whole = reply + QByteArray(m_behaviour.bracketBurst, ']');
         const int pieces = m_behaviour.dripMs > 0 ? int(whole.size()) : m_behaviour.split;
         QList<Step> steps;
@@ -208,7 +236,13 @@ private:
     void Enqueue(const Step& step) {
         m_steps.enqueue(step);
         if (m_steps.size() == 1)
-            m_timer.start(step.waitMs);
+            StartNextStep();
+    }
+
+    void StartNextStep() {
+        const Step& next = m_steps.head();
+        m_timer.start(next.dueMs < 0 ? next.waitMs
+                                     : int(qMax<qint64>(0, next.dueMs - m_clock.elapsed())));
     }
 
     void RunNextStep() {
@@ -218,7 +252,7 @@ private:
             m_socket->write(step.bytes);
             // Each piece goes out now, not coalesced with the next one.
             m_socket->flush();
-            if (m_behaviour.stampReplies && step.bytes.endsWith(']'))
+            if (m_behaviour.stampReplies && step.endsReply)
                 StampReply();
             break;
         case StepKind::SendUrgent:
@@ -242,7 +276,7 @@ private:
             return;
         }
         if (!m_steps.isEmpty())
-            m_timer.start(m_steps.head().waitMs);
+            StartNextStep();
     }
 
     // For a benchmark in another process: the same clock as its steady clock.
@@ -289,6 +323,7 @@ private:
     CommandFramer m_framer;
     QQueue<Step> m_steps;
     QTimer m_timer;
+    QElapsedTimer m_clock; // since the accept
     int m_commands = 0;
     qint64 m_floodLeft; // bytes still to flood; -1: no end
     bool m_ending = false;
@@ -296,6 +331,32 @@ private:
 };
 
 } // namespace
+
+std::optional<QByteArray> UnescapedText(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    // -1 past the end or for anything but a hex digit.
+    const auto hexDigit = [&](qsizetype k) {
+        const char c = k < utf8.size() ? utf8[k] : 'g';
+        return c >= 'A' && c <= 'F' ? c - 'A' + 10 : int(QByteArray("0123456789abcdef").indexOf(c));
+    };
+    QByteArray bytes;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char escape = utf8[i] == '\\' && i + 1 < utf8.size() ? utf8[i + 1] : '\0';
+        const qsizetype simple = QByteArray("\\rnt").indexOf(escape);
+        if (utf8[i] != '\\') {
+            bytes += utf8[i];
+        } else if (simple >= 0) {
+            bytes += "\\\r\n\t"[simple];
+            i += 1;
+        } else if (escape == 'x' && hexDigit(i + 2) >= 0 && hexDigit(i + 3) >= 0) {
+            bytes += char(hexDigit(i + 2) * 16 + hexDigit(i + 3));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
 
 QByteArray ReplyTo(const QByteArray& command, bool wrongReading) {
     QByteArray body = command.chopped(1);

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QTcpServer;
 
 // One line per connection and per command, at info level.
@@ -34,10 +36,21 @@ struct SimBehaviour {
     bool closeOnAccept = false; // orderly close as soon as a connection is accepted
     bool hangOnAccept = false;  // accept, then never read a command nor reply
     int bracketBurst = 0;       // this many "]" after each reply, in the same write
-    QByteArray greeting;        // sent as soon as a connection is accepted
+    QByteArray greeting;        // sent when a connection is accepted
+    int greetAfterMs = 0;       // the greeting waits this long after the accept
     int longReply = 0;          // this many euro signs (3 bytes each) after each reply's "["
     bool wrongReading = false;  // the temperature reads out of range (kWrongTemperature)
+    // A reply's delay counts from its own command's arrival, not from the
+    // reply before: every sending is answered, earlier answers or not.
+    bool pipelined = false;
+    int repeatAfterMs = 0; // each reply goes out again this long after it went out; 0: off
+    QByteArray suffix;     // bytes right after each reply's "]", part of its last piece
 };
+
+// The bytes a command-line text stands for, written the way the runner shows
+// bytes: \\, \r, \n, \t and \xNN (two hex digits); everything else as UTF-8.
+// Nothing for any other backslash.
+std::optional<QByteArray> UnescapedText(const QString& text);
 
 // Cuts the byte stream of one connection into commands. A command ends at
 // "]". CR and LF belong to no command, so line breaks between commands and

@@ -34,6 +34,16 @@ qint64 NumberOption(const QCommandLineParser& parser, const QCommandLineOption& 
     return value;
 }
 
+// The bytes an option's text stands for (see UnescapedText).
+QByteArray TextOption(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    const std::optional<QByteArray> bytes = UnescapedText(parser.value(option));
+    if (!bytes)
+        UsageError(QStringLiteral("--%1 knows the escapes \\\\, \\r, \\n, \\t and \\xNN, "
+                                  "not those in \"%2\"")
+                       .arg(option.names().constFirst(), parser.value(option)));
+    return *bytes;
+}
+
 struct Settings {
     QHostAddress address;
     quint16 port = 3001;
@@ -46,7 +56,9 @@ Settings ParseArguments(const QCoreApplication& app) {
     parser.setApplicationDescription(
         "A simulated display controller. A command ends at \"]\" (CR and LF are skipped) and "
         "gets a reply ending in \"]\". The first line on stdout is \"listening on "
-        "<address>:<port>\". Counts are per connection; 0 switches a count off.");
+        "<address>:<port>\". Counts are per connection; 0 switches a count off. The TEXT of "
+        "--greet and --suffix is written as the runner shows bytes: \\\\ for a backslash, "
+        "\\r, \\n, \\t, and \\xNN for any byte (for example --suffix '\\r\\n').");
     parser.addHelpOption();
     const QCommandLineOption port("port", "TCP port (default 3001); 0 picks a free one.", "port",
                                   "3001");
@@ -98,6 +110,16 @@ Settings ParseArguments(const QCoreApplication& app) {
         "n", "0");
     const QCommandLineOption greet(
         "greet", "Send this text as soon as a connection is accepted, before any command.", "text");
+    const QCommandLineOption greetAfter(
+        "greet-after", "Send the --greet text this long after the accept instead, whatever came.",
+        "ms", "0");
+    const QCommandLineOption pipelined(
+        "pipelined", "Answer each command --delay after it arrived, without waiting for the "
+                     "replies before it (they still go out in the order of their commands).");
+    const QCommandLineOption repeatAfter(
+        "repeat-after", "Send each reply a second time, this long after it went out.", "ms", "0");
+    const QCommandLineOption suffix("suffix", "Send this text right after each reply's \"]\".",
+                                    "text");
     const QCommandLineOption wrongReading(
         "wrong-reading", "Answer the temperature request with 72.5, out of the range the "
                          "example checks allow.");
@@ -105,7 +127,8 @@ Settings ParseArguments(const QCoreApplication& app) {
         {greet,         port,         listen,       delay,      split,        splitGap,
          dropEvery,     silent,       closeAfter,   resetAfter, flood,        floodBytes,
          quiet,         stamp,        urgent,       drip,       resetInReply, halfCloseInReply,
-         closeOnAccept, hangOnAccept, bracketBurst, longReply,  wrongReading});
+         closeOnAccept, hangOnAccept, bracketBurst, longReply,  wrongReading, greetAfter,
+         pipelined,     repeatAfter,  suffix});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         UsageError("unexpected argument \"" + parser.positionalArguments().constFirst() + "\"");
@@ -135,7 +158,13 @@ Settings ParseArguments(const QCoreApplication& app) {
     behaviour.halfCloseInReply = int(NumberOption(parser, halfCloseInReply, 0, kMaxCount));
     behaviour.closeOnAccept = parser.isSet(closeOnAccept);
     behaviour.hangOnAccept = parser.isSet(hangOnAccept);
-    behaviour.greeting = parser.value(greet).toUtf8();
+    behaviour.greeting = TextOption(parser, greet);
+    behaviour.greetAfterMs = int(NumberOption(parser, greetAfter, 0, kMaxMs));
+    if (behaviour.greetAfterMs > 0 && behaviour.greeting.isEmpty())
+        UsageError("--greet-after wants a --greet text");
+    behaviour.pipelined = parser.isSet(pipelined);
+    behaviour.repeatAfterMs = int(NumberOption(parser, repeatAfter, 0, kMaxMs));
+    behaviour.suffix = TextOption(parser, suffix);
     behaviour.bracketBurst = int(NumberOption(parser, bracketBurst, 0, kMaxReplyBytes));
     behaviour.longReply = int(NumberOption(parser, longReply, 0, kMaxReplyBytes / 3));
     behaviour.wrongReading = parser.isSet(wrongReading);
