@@ -28,26 +28,38 @@ double Seconds(const timeval& time) {
 
 TFleetPeer::TFleetPeer(int controllers, double intervalSeconds)
     : m_expected(controllers), m_intervalNs(int64_t(intervalSeconds * 1e9)) {
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0 || !Listen(0))
+        return;
+    m_connections.reserve(size_t(controllers));
+    m_thread = std::thread([this] { Serve(); });
+}
+
+bool TFleetPeer::Listen(uint16_t port) {
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // After a reboot the port still has the dropped connections in TIME_WAIT.
+    const int on = 1;
+    ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u32 = kListenerTag;
     // The kernel caps the backlog at net.core.somaxconn (4096 here); the
     // dialers' bound on attempts in flight keeps them below it.
     if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         ::listen(m_listener, 4096) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return;
-    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.u32 = kListenerTag;
-    if (m_epoll < 0 || ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listener, &event) != 0)
-        return;
-    m_connections.reserve(size_t(controllers));
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listener, &event) != 0) {
+        ::close(m_listener);
+        m_listener = -1;
+        return false;
+    }
     m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { Serve(); });
+    return true;
 }
 
 TFleetPeer::~TFleetPeer() {
@@ -68,17 +80,44 @@ TPeerFigures TFleetPeer::Stop() {
 void TFleetPeer::Serve() {
     epoll_event events[512];
     while (!m_stop) {
-        const int ready = ::epoll_wait(m_epoll, events, 512, kStopCheckMs);
+        // Away, it wakes in time to listen again.
+        const int waitMs =
+            m_backNs == 0
+                ? kStopCheckMs
+                : int(std::clamp<int64_t>((m_backNs - NowNs()) / 1000000 + 1, 0, kStopCheckMs));
+        const int ready = ::epoll_wait(m_epoll, events, 512, waitMs);
         for (int i = 0; i < ready; ++i) {
             if (events[i].data.u32 == kListenerTag)
                 Accept(NowNs());
             else
                 Answer(m_connections[events[i].data.u32]);
         }
+        Reboots(NowNs());
     }
     rusage usage{};
     ::getrusage(RUSAGE_THREAD, &usage);
     m_figures.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+void TFleetPeer::Reboots(int64_t nowNs) {
+    if (const int64_t awayNs = m_rebootAwayNs.exchange(0, std::memory_order_relaxed)) {
+        for (TConnection& connection : m_connections) {
+            if (connection.fd < 0)
+                continue;
+            // Every other one reset: a linger of 0 s makes close send RST.
+            const linger reset{1, 0};
+            if (++m_figures.dropped % 2 == 0)
+                ::setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            Close(connection);
+        }
+        ::close(m_listener); // leaves the epoll set with it; dials are refused
+        m_listener = -1;
+        m_backNs = nowNs + awayNs;
+    }
+    if (m_backNs != 0 && nowNs >= m_backNs && Listen(m_port)) {
+        m_backNs = 0;
+        m_listenedNs = nowNs;
+    }
 }
 
 void TFleetPeer::Accept(int64_t nowNs) {
@@ -118,8 +157,11 @@ void TFleetPeer::Answer(TConnection& connection) {
         // replies; it never holds up the others.
         if (::send(connection.fd, kReply, sizeof kReply - 1, MSG_NOSIGNAL) < 0 && errno != EAGAIN)
             return Close(connection);
+        const bool first = connection.replyNs == 0;
         connection.commandNs = arrivedNs;
         connection.replyNs = NowNs();
+        if (first && m_listenedNs != 0)
+            m_figures.backMs.push_back(float(connection.replyNs - m_listenedNs) / 1e6F);
         m_replies.store(++m_figures.replies, std::memory_order_relaxed);
     }
 }
