@@ -77,14 +77,14 @@ int64_t TChildWatch::CpuNs() const {
     return total;
 }
 
-long TChildWatch::PeakRssKiB() const {
+long TChildWatch::StatusKiB(const char* format) const {
     FILE* status = std::fopen(("/proc/" + std::to_string(m_pid) + "/status").c_str(), "r");
     if (status == nullptr)
         return 0;
     char line[256];
     long kiB = 0;
     while (std::fgets(line, sizeof line, status) != nullptr &&
-           std::sscanf(line, "VmHWM: %ld", &kiB) != 1) {
+           std::sscanf(line, format, &kiB) != 1) {
     }
     std::fclose(status);
     return kiB;
@@ -101,7 +101,7 @@ TChildUse TChildWatch::Wait(int64_t deadlineNs, const std::function<void()>& tic
     // Polled, not blocked on, so a child that hangs is killed in bounded
     // time; 5 ms is well within the figures' precision.
     while (::wait4(m_pid, &status, WNOHANG, &usage) == 0) {
-        use.peakRssKiB = std::max(use.peakRssKiB, PeakRssKiB());
+        use.peakRssKiB = std::max(use.peakRssKiB, StatusKiB("VmHWM: %ld"));
         if (NowNs() > deadlineNs) {
             ::kill(m_pid, SIGKILL);
             ::wait4(m_pid, &status, 0, &usage);

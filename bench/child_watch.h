@@ -39,8 +39,12 @@ public:
     // deadlineNs (NowNs()).
     TChildUse Wait(int64_t deadlineNs, const std::function<void()>& tick);
 
+    // What it holds resident now; 0 once it has ended.
+    long RssKiB() const { return StatusKiB("VmRSS: %ld"); }
+
 private:
-    long PeakRssKiB() const;
+    // A figure of /proc/PID/status, read with format ("VmRSS: %ld").
+    long StatusKiB(const char* format) const;
 
     pid_t m_pid = -1;
     int64_t m_startNs = 0;

@@ -16,15 +16,15 @@ double MicrosecondsPerReply(const TRow& row) {
     return row.steadyReplies > 0 ? row.steadyCpuS * 1e6 / double(row.steadyReplies) : NAN;
 }
 
-QByteArray Figure(double value, int decimals) {
-    return std::isfinite(value) ? QByteArray::number(value, 'f', decimals) : QByteArray("-");
-}
-
 QByteArray Percent(double part, double whole) {
     return Figure(whole > 0 ? 100 * part / whole : NAN, 1);
 }
 
 } // namespace
+
+QByteArray Figure(double value, int decimals) {
+    return std::isfinite(value) ? QByteArray::number(value, 'f', decimals) : QByteArray("-");
+}
 
 double PercentileOf(const std::vector<float>& values, double p) {
     if (values.empty())

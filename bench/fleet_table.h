@@ -24,6 +24,9 @@ struct TRatios {
     double cpuPerReply = 0, repliesPerSecond = 0; // runner / floor, steady
 };
 
+// value with that many decimals; "-" for NaN.
+QByteArray Figure(double value, int decimals);
+
 // The project's nearest rank of the values (base/percentile.h); NaN for none.
 double PercentileOf(const std::vector<float>& values, double p);
 
