@@ -26,7 +26,7 @@ constexpr int kBenchPollMs = 100;
 // it stamps (--stamp), as they come.
 class Sim {
 public:
-    explicit Sim(const QStringList& options) : m_sim(QStringLiteral(CONTROLLER_SIM_PATH)) {
+    explicit Sim(const QStringList& options) {
         port = m_sim.Start(QStringList{QStringLiteral("--quiet")} + options);
         QObject::connect(&m_sim.process, &QProcess::readyReadStandardOutput, [this] { Read(); });
         Read();

@@ -105,8 +105,6 @@ private:
 };
 
 void TestRunner::initTestCase() {
-    if (qEnvironmentVariable("CONTROLLER_SIM").isEmpty())
-        QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
     QVERIFY(m_folder.isValid());
 }
 

@@ -1,9 +1,19 @@
 #include "testsupport/sim_process.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
+QString SimProcess::Program() {
+    const QString named = qEnvironmentVariable("CONTROLLER_SIM");
+    const QString program = named.isEmpty() ? QStringLiteral(ZYL_CONTROLLER_SIM_PATH) : named;
+    if (!QFileInfo(program).isExecutable())
+        qFatal("controller-sim is not at %s: build it, or name it in CONTROLLER_SIM",
+               qPrintable(program));
+    return program;
+}
+
 quint16 SimProcess::Start(const QStringList& options) {
-    process.start(m_program, QStringList{"--port", "0"} + options);
+    process.start(Program(), QStringList{"--port", "0"} + options);
     if (!process.waitForStarted(kWaitMs))
         return 0;
     while (!process.canReadLine() && process.waitForReadyRead(kWaitMs)) {

@@ -7,9 +7,7 @@
 // this object goes.
 class SimProcess {
 public:
-    explicit SimProcess(const QString& program = Program()) : m_program(program) {
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    }
+    SimProcess() { process.setProcessChannelMode(QProcess::ForwardedErrorChannel); }
     ~SimProcess() {
         process.terminate();
         process.waitForFinished(kWaitMs);
@@ -17,8 +15,10 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // The executable CTest names in CONTROLLER_SIM.
-    static QString Program() { return qEnvironmentVariable("CONTROLLER_SIM"); }
+    // The executable named in CONTROLLER_SIM, or else the one this build
+    // made. Ends the process with a message when it is not there: a test
+    // that cannot start the simulator must fail, not pass untried.
+    static QString Program();
 
     // Starts it on 127.0.0.1 with a free port and the given options; the port
     // from its first line, "listening on 127.0.0.1:<port>", or 0 when it does
@@ -28,7 +28,4 @@ public:
     static constexpr int kWaitMs = 5000;
     QProcess process;
     QString firstLine;
-
-private:
-    QString m_program;
 };
