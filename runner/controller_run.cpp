@@ -214,7 +214,7 @@ void TControllerRun::GiveUp() {
     Finish(kRunNoReply,
            ErrorDisplayText("No complete reply for " + SecondsText(m_options.timeoutMs) +
                             ": gave up waiting on slot " + QByteArray::number(item.slot) + " (" +
-                            EscapedText(item.label, true).toUtf8() + ")"));
+                            EscapedLine(item.label).toUtf8() + ")"));
 }
 
 void TControllerRun::Finish(int status, QByteArray message) {

@@ -20,12 +20,12 @@ void TItemTally::AddReply(const TReplyRecord& record, int maxResends) {
     last = record;
     const QByteArray cycle = "cycle " + QByteArray::number(record.cycle) + ": ";
     if (record.verdict.outcome == TVerdict::TOutcome::Fail)
-        AddFailure(cycle + EscapedText(record.reply, true).toUtf8() + ": " +
-                   EscapedText(record.verdict.why, true).toUtf8());
+        AddFailure(cycle + EscapedLine(record.reply).toUtf8() + ": " +
+                   EscapedLine(record.verdict.why).toUtf8());
     if (record.resends > maxResends)
         AddFailure(cycle + "answered after " + Counted(record.resends, "resend", "resends") + ", " +
                    MillisecondsText(record.rttMs) +
-                   " after the first sending: " + EscapedText(record.reply, true).toUtf8());
+                   " after the first sending: " + EscapedLine(record.reply).toUtf8());
 }
 
 void TItemTally::AddFailure(const QByteArray& text) {

@@ -16,21 +16,21 @@ void WriteCase(QXmlStreamWriter& xml, const QString& suiteName, const TCaseResul
     using TKind = TCaseResult::TKind;
     xml.writeStartElement("testcase");
     xml.writeAttribute("classname", suiteName);
-    xml.writeAttribute("name", QString::number(result.item.slot) + " " +
-                                   EscapedText(result.item.label, true));
+    xml.writeAttribute("name",
+                       QString::number(result.item.slot) + " " + EscapedLine(result.item.label));
     xml.writeAttribute("time", result.last ? QString::number(result.last->rttMs / 1000, 'f', 6)
                                            : QStringLiteral("0"));
     if (result.kind != TKind::Passed) {
         xml.writeStartElement(result.kind == TKind::Failed  ? "failure"
                               : result.kind == TKind::Error ? "error"
                                                             : "skipped");
-        xml.writeAttribute("message", EscapedText(result.message, true));
+        xml.writeAttribute("message", EscapedLine(result.message));
         for (const QByteArray& detail : result.details)
-            xml.writeCharacters(EscapedText(detail, true) + '\n');
+            xml.writeCharacters(EscapedLine(detail) + '\n');
         xml.writeEndElement();
     }
     if (result.last)
-        xml.writeTextElement("system-out", EscapedText(result.last->reply, true));
+        xml.writeTextElement("system-out", EscapedLine(result.last->reply));
     xml.writeEndElement();
 }
 

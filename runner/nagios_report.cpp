@@ -16,7 +16,7 @@ const char* StatusWord(int status) {
 // Text from a controller or a file on one line, with no "|": the plugin's
 // readers take what follows one for performance data.
 QByteArray PluginText(const QByteArray& bytes) {
-    return EscapedText(bytes, true).toUtf8().replace('|', '/');
+    return EscapedLine(bytes).toUtf8().replace('|', '/');
 }
 
 const char* ProblemWords(TNagiosProblem problem) {

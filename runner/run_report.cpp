@@ -113,7 +113,7 @@ int LabelWidthOf(const QList<TRunItem>& items) {
     // Wide enough for the marker of unsolicited data; a longer label is cut.
     qsizetype width = 11;
     for (const TRunItem& item : items)
-        width = std::max(width, EscapedText(item.label, true).size());
+        width = std::max(width, EscapedLine(item.label).size());
     return int(std::min<qsizetype>(width, 32));
 }
 
@@ -162,10 +162,10 @@ void TRunOutput::Reply(const QByteArray& controller, const TReplyRecord& record)
     if (m_json)
         return Line(ReplyJson(controller, record));
     Row(LocalTimeText(record.time), QString::number(record.cycle), QString::number(record.slot),
-        EscapedText(record.label, true), QString::fromLatin1(MsText(record.rttMs)),
+        EscapedLine(record.label), QString::fromLatin1(MsText(record.rttMs)),
         QString::number(record.resends),
         record.late ? QStringLiteral("LATE") : CheckText(record.verdict),
-        EscapedText(record.reply, true));
+        EscapedLine(record.reply));
 }
 
 void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& piece) {
@@ -176,7 +176,7 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
             {"controller", QString::fromLatin1(controller)},
             {"time", piece.time.toString(Qt::ISODateWithMs)},
             {"cycle", piece.cycle},
-            {"unsolicited", EscapedText(piece.shown, false)},
+            {"unsolicited", EscapedBytes(piece.shown)},
             {"bytes", piece.size},
         };
         if (piece.outOfStep)
@@ -185,9 +185,9 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
     }
     Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-",
         piece.outOfStep ? "out of step" : "unsolicited", "-", "-", "",
-        EscapedText(piece.shown, true) + (piece.size > piece.shown.size()
-                                              ? QStringLiteral(" \u2026 (%1 bytes)").arg(piece.size)
-                                              : QString()));
+        EscapedLine(piece.shown) + (piece.size > piece.shown.size()
+                                        ? QStringLiteral(" \u2026 (%1 bytes)").arg(piece.size)
+                                        : QString()));
 }
 
 void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
@@ -196,7 +196,7 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
         QJsonArray items;
         for (const TItemTally& tally : summary.items)
             items.append(QJsonObject{{"slot", tally.item.slot},
-                                     {"label", EscapedText(tally.item.label, false)},
+                                     {"label", EscapedBytes(tally.item.label)},
                                      {"replies", tally.replies},
                                      {"resends", tally.resends},
                                      {"after_resend", tally.afterResend},
@@ -221,12 +221,12 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
             object.insert("avoiding_reply_timeout_ms", AvoidingReplyTimeout(totals.slowestMs));
         if (!summary.reason.isEmpty()) {
             object.insert("failing_slot", summary.failingSlot);
-            object.insert("reason", EscapedText(summary.reason, false));
+            object.insert("reason", EscapedBytes(summary.reason));
         }
         if (!summary.unanswered.isEmpty()) {
             QJsonArray unanswered;
             for (const QByteArray& line : summary.unanswered)
-                unanswered.append(EscapedText(line, false));
+                unanswered.append(EscapedBytes(line));
             object.insert("unanswered", unanswered);
         }
         return Line(QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
@@ -239,7 +239,7 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
                     RoundTripsText(totals.rttMs) + "; status " +
                     QByteArray::number(summary.exitStatus) +
                     (summary.reason.isEmpty() ? QByteArray()
-                                              : ": " + EscapedText(summary.reason, true).toUtf8()));
+                                              : ": " + EscapedLine(summary.reason).toUtf8()));
     Line(counts);
     Line("round trip ms: " + RoundTripsText(totals.rttMs));
     const auto itemRow = [this](const QString& slot, const QString& label, const QString& replies,
@@ -252,7 +252,7 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
     };
     itemRow("slot", "label", "replies", "resends", "passed", "failed", "round trip ms");
     for (const TItemTally& tally : summary.items)
-        itemRow(QString::number(tally.item.slot), EscapedText(tally.item.label, true),
+        itemRow(QString::number(tally.item.slot), EscapedLine(tally.item.label),
                 QString::number(tally.replies), QString::number(tally.resends),
                 QString::number(tally.passed), QString::number(tally.failed),
                 QString::fromLatin1(RoundTripsText(tally.rttMs)));
@@ -276,9 +276,9 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
         Line("stopped" +
              (summary.failingSlot > 0 ? " at slot " + QByteArray::number(summary.failingSlot)
                                       : QByteArray()) +
-             ": " + EscapedText(summary.reason, true).toUtf8());
+             ": " + EscapedLine(summary.reason).toUtf8());
     for (const QByteArray& line : summary.unanswered)
-        Line(EscapedText(line, true).toUtf8());
+        Line(EscapedLine(line).toUtf8());
 }
 
 void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int replies, int resends,
@@ -288,7 +288,7 @@ void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int r
         for (const TRunSummary& summary : failed)
             failures.append(QJsonObject{{"controller", QString::fromLatin1(summary.controller)},
                                         {"exit_status", summary.exitStatus},
-                                        {"reason", EscapedText(summary.reason, false)}});
+                                        {"reason", EscapedBytes(summary.reason)}});
         return Line(QJsonDocument(QJsonObject{{"totals",
                                                QJsonObject{
                                                    {"controllers", controllers},
@@ -308,5 +308,5 @@ void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int r
         Line("failed: " + summary.controller + " (status " +
              QByteArray::number(summary.exitStatus) +
              (summary.reason.isEmpty() ? QByteArray(")")
-                                       : "): " + EscapedText(summary.reason, true).toUtf8()));
+                                       : "): " + EscapedLine(summary.reason).toUtf8()));
 }

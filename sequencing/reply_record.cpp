@@ -69,9 +69,7 @@ bool ShownEscaped(const char* sequence, int length) {
     return false;
 }
 
-} // namespace
-
-QString EscapedText(const QByteArray& bytes, bool escapeControls) {
+QString Escaped(const QByteArray& bytes, bool escapeControls) {
     QString text;
     for (qsizetype i = 0; i < bytes.size();) {
         const char c = bytes[i];
@@ -93,15 +91,25 @@ QString EscapedText(const QByteArray& bytes, bool escapeControls) {
     return text;
 }
 
+} // namespace
+
+QString EscapedBytes(const QByteArray& bytes) {
+    return Escaped(bytes, false);
+}
+
+QString EscapedLine(const QByteArray& bytes) {
+    return Escaped(bytes, true);
+}
+
 QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record) {
     QJsonObject object{
         {"controller", QString::fromLatin1(controller)},
         {"time", record.time.toString(Qt::ISODateWithMs)},
         {"cycle", record.cycle},
         {"slot", record.slot},
-        {"label", EscapedText(record.label, false)},
-        {"command", EscapedText(record.command, false)},
-        {"reply", EscapedText(record.reply, false)},
+        {"label", EscapedBytes(record.label)},
+        {"command", EscapedBytes(record.command)},
+        {"reply", EscapedBytes(record.reply)},
         // To the microsecond.
         {"rtt_ms", std::round(record.rttMs * 1000) / 1000},
         {"resends", record.resends},
@@ -113,6 +121,6 @@ QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record) {
         object.insert("check",
                       record.verdict.outcome == TVerdict::TOutcome::Pass ? "pass" : "fail");
     if (record.verdict.outcome == TVerdict::TOutcome::Fail)
-        object.insert("why", EscapedText(record.verdict.why, false));
+        object.insert("why", EscapedBytes(record.verdict.why));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

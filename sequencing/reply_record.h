@@ -7,11 +7,13 @@
 #include <QString>
 
 // Bytes as text that stays readable and loses nothing: valid UTF-8 as it is,
-// each byte of an invalid sequence as \xNN, a backslash as \\. With
-// escapeControls the text stays on one line and holds only what XML 1.0 can:
-// CR, LF and TAB become \r, \n, \t, and the bytes of other control
-// characters (C0, DEL, C1), U+2028, U+2029, U+FFFE and U+FFFF \xNN.
-QString EscapedText(const QByteArray& bytes, bool escapeControls);
+// each byte of an invalid sequence as \xNN, a backslash as \\. For JSON,
+// which escapes control characters of its own.
+QString EscapedBytes(const QByteArray& bytes);
+// The same on one line, holding only what XML 1.0 can: CR, LF and TAB also
+// become \r, \n, \t, and the bytes of other control characters (C0, DEL,
+// C1), U+2028, U+2029, U+FFFE and U+FFFF \xNN.
+QString EscapedLine(const QByteArray& bytes);
 
 // One complete reply.
 struct TReplyRecord {

@@ -32,8 +32,7 @@ QString Transcript(TReplyMatcher& matcher, const QByteArray& events) {
                 word += " cycle " + QString::number(record.cycle);
             if (record.resends > 0)
                 word += " resends " + QString::number(record.resends);
-            words << (got.kind == TKind::Nothing ? word
-                                                 : word + ": " + EscapedText(record.reply, true));
+            words << (got.kind == TKind::Nothing ? word : word + ": " + EscapedLine(record.reply));
         }
     }
     return words.join('|');

@@ -145,8 +145,8 @@ void TestRunner::escapedText() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, line);
     QFETCH(QString, json);
-    QCOMPARE(EscapedText(bytes, true), line);
-    QCOMPARE(EscapedText(bytes, false), json);
+    QCOMPARE(EscapedLine(bytes), line);
+    QCOMPARE(EscapedBytes(bytes), json);
 }
 
 void TestRunner::passes_data() {
