@@ -57,8 +57,6 @@ void TestReplyMatcher::policies_data() {
     QTest::newRow("in step") << QByteArray("> r1] > r2]")
                              << "send 1|reply 1: r1]|send 2|reply 2: r2]"
                              << "=" << QByteArray();
-    QTest::newRow("in pieces, nothing new") << QByteArray("> r 1] _") << "send 1|-|reply 1: r1]|-"
-                                            << "=" << QByteArray();
     QTest::newRow("wraps to the next pass")
         << QByteArray("> a] > b] > c] > d]")
         << "send 1|reply 1: a]|send 2|reply 2: b]|send 3|reply 3: c]|send 1|reply 1 cycle 2: d]"

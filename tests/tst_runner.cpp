@@ -476,23 +476,13 @@ void TestRunner::reports() {
                  .join('/'),
              junit);
     // No case passes whose item showed another command's reply.
+    report.seek(0);
+    static const QRegularExpression passing(
+        R"(<testcase [^>]*name="(\d+) [^>]*>\s*<system-out>([^<]*)</system-out>)");
     const QList<QByteArray> lines = items.split('\n');
-    QString name, shown;
-    bool passed = false;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (xml.isStartElement() && xml.name() == u"testcase") {
-            name = xml.attributes().value("name").toString();
-            shown.clear();
-            passed = true;
-        } else if (xml.isStartElement() && xml.name() == u"system-out") {
-            shown = xml.readElementText();
-        } else if (xml.isStartElement()) {
-            passed = false;
-        } else if (xml.isEndElement() && xml.name() == u"testcase" && passed) {
-            const QByteArray& line = lines[name.section(' ', 0, 0).toInt() - 1];
-            QCOMPARE(shown.toUtf8(), ReplyTo(line.mid(line.indexOf('=') + 1).trimmed()));
-        }
+    for (const QRegularExpressionMatch& match : passing.globalMatch(report.readAll())) {
+        const QByteArray& line = lines[match.captured(1).toInt() - 1];
+        QCOMPARE(match.captured(2).toUtf8(), ReplyTo(line.mid(line.indexOf('=') + 1).trimmed()));
     }
 }
 
