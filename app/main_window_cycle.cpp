@@ -56,10 +56,11 @@ void TForm1::TimerWatchDogTimer(QObject*) {
 }
 
 void TForm1::ClientSocket1Read(QObject*, TCustomWinSocket* Socket) {
-    const TReplyMatcher::TReceived received = Replies.Received(Socket->ReceiveString());
-    if (received.kind != TReplyMatcher::TKind::Reply)
+    // By arrival a piece completes at most one reply.
+    const QList<TReplyMatcher::TReceived> received = Replies.Received(Socket->ReceiveString());
+    if (received.isEmpty())
         return;
-    TReplyRecord record = received.record;
+    TReplyRecord record = received.constFirst().record;
     Judge(record);
     ShowCompletedReply(record);
     LogReply(record);

@@ -1,6 +1,7 @@
 // Measures zyl-test-run against the simulated controller on 127.0.0.1:
 //  - one pass over the eight designed items, launch to exit, against
-//    8 x (send delay + round trip) plus start-up;
+//    8 x (send delay + round trip) plus the quiet the run waits for after
+//    its last reply plus start-up;
 //  - start-up: launch to the first command reaching the controller, less the
 //    send delay the cycle keeps before its first command, against a bare
 //    QCoreApplication program that connects and sends.
@@ -14,6 +15,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <numeric>
 
@@ -86,13 +88,17 @@ int main(int argc, char** argv) {
         total.push_back(runner.totalMs);
         first.push_back(runner.firstMs);
         bare.push_back(floor.firstMs);
-        expected.push_back(8 * kSendDelayMs + rttSum + startUp);
+        // After the last reply the run waits for quiet: the longest round
+        // trip and two send delays.
+        const double quietMs =
+            *std::max_element(runner.rttMs.begin(), runner.rttMs.end()) + 2 * kSendDelayMs;
+        expected.push_back(8 * kSendDelayMs + rttSum + startUp + quietMs);
         rtt.insert(rtt.end(), runner.rttMs.begin(), runner.rttMs.end());
     }
     const double startUp = Percentile(first, 0.5) - kSendDelayMs;
     std::printf("runs                                         %d (medians)\n", runs);
     std::printf("one pass, 8 items, launch to exit            %.1f ms\n", Percentile(total, 0.5));
-    std::printf("8 x (100 ms + round trip) + start-up         %.1f ms\n",
+    std::printf("8 x (100 ms + round trip) + quiet + start-up %.1f ms\n",
                 Percentile(expected, 0.5));
     std::printf("round trip median / max                      %.3f / %.3f ms\n",
                 Percentile(rtt, 0.5), Percentile(rtt, 1.0));

@@ -37,8 +37,6 @@ TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& opt
     m_socket->OnError = TSocketErrorEvent(this, &TControllerRun::SocketError);
     m_socket->OnRead = TSocketNotifyEvent(this, &TControllerRun::SocketRead);
 
-    // Restarted when dialling starts; set here for a run stopped before.
-    m_started = QDateTime::currentDateTimeUtc();
     m_clock.start();
 }
 
@@ -118,9 +116,7 @@ void TControllerRun::SendTick() {
         m_passStartNs = m_clock.nsecsElapsed();
     const TReplyMatcher::TSend send = m_replies.Send();
     if (send.action == TCycleRules::TSendAction::Skip) {
-        StepAdvanced(send.passEnded);
-        if (!m_finishing)
-            ArmSend();
+        StepAdvanced(send.passEnded, false);
         return;
     }
     if (send.action != TCycleRules::TSendAction::Send)
@@ -134,22 +130,26 @@ void TControllerRun::SendTick() {
 void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
     Handle([&] {
         const QByteArray bytes = socket->ReceiveString();
-        if (m_finishing)
-            return;
-        const TReplyMatcher::TReceived received = m_replies.Received(bytes);
-        switch (received.kind) {
-        case TReplyMatcher::TKind::Reply:
-        case TReplyMatcher::TKind::Late:
-            return RecordReply(received.record, received.passEnded);
-        case TReplyMatcher::TKind::Unsolicited:
-            return RecordUnsolicited(received);
-        case TReplyMatcher::TKind::Nothing:
-            return;
+        // All they hold is reported before the last pass may end the run.
+        bool passEnded = false;
+        bool answered = false;
+        for (const TReplyMatcher::TReceived& received : m_replies.Received(bytes)) {
+            if (m_finishing)
+                return;
+            if (received.kind == TReplyMatcher::TKind::Unsolicited) {
+                RecordUnsolicited(received);
+                continue;
+            }
+            RecordReply(received.record);
+            passEnded = passEnded || received.passEnded;
+            answered = true;
         }
+        if (answered && !m_finishing)
+            StepAdvanced(passEnded, true);
     });
 }
 
-void TControllerRun::RecordReply(TReplyRecord record, bool passEnded) {
+void TControllerRun::RecordReply(TReplyRecord record) {
     record.label = m_definition.Item(record.slot).label;
     if (record.late) {
         ++m_summary.late;
@@ -162,19 +162,6 @@ void TControllerRun::RecordReply(TReplyRecord record, bool passEnded) {
     }
     m_output.Reply(m_controller, record);
     CheckOutput();
-    StepAdvanced(passEnded);
-    if (!m_finishing)
-        AwaitLate(record.rttMs);
-}
-
-void TControllerRun::AwaitLate(double rttMs) {
-    if (m_replies.LateExpected() == 0)
-        return ArmSend();
-    // The answer to a resend comes about a resend period after the reply
-    // from a controller that answers every sending, one round trip after it
-    // from one that answers a command at a time: the reply's round trip and
-    // a reply timeout more cover both.
-    m_watchdog.Start(int(rttMs) + m_options.replyTimeoutMs);
 }
 
 void TControllerRun::RecordUnsolicited(const TReplyMatcher::TReceived& received) {
@@ -188,7 +175,9 @@ void TControllerRun::RecordUnsolicited(const TReplyMatcher::TReceived& received)
     if (!received.outOfStep || m_options.allowUnsolicited || m_finishing)
         return;
     const TRunItem item = m_definition.Item(received.displaces);
-    m_tallies[size_t(received.displaces)].AddOutOfStep(bytes);
+    // Any reply of the run may be one of a shifted stream.
+    for (TItemTally& tally : m_tallies)
+        tally.AddOutOfStep(bytes, received.displaces);
     Finish(kRunOutOfStep, "Replies out of step: a reply came after slot " +
                               QByteArray::number(item.slot) + " (" + item.label +
                               ") was answered, while no command awaited one");
@@ -199,9 +188,20 @@ void TControllerRun::CheckOutput() {
         Finish(kRunOutputClosed, "Standard output closed: the run stopped");
 }
 
-void TControllerRun::StepAdvanced(bool passEnded) {
-    if (passEnded && m_options.cycles > 0 && m_replies.Pass() > m_options.cycles)
+void TControllerRun::StepAdvanced(bool passEnded, bool answered) {
+    m_lastPassEnded = m_lastPassEnded ||
+                      (passEnded && m_options.cycles > 0 && m_replies.Pass() > m_options.cycles);
+    if (m_lastPassEnded || (answered && m_replies.LateExpected() > 0))
+        m_watchdog.Start(m_replies.QuietMs(m_options.replyTimeoutMs));
+    else
+        ArmSend();
+}
+
+void TControllerRun::WatchdogTick() {
+    if (m_lastPassEnded)
         Finish(kRunCompleted);
+    else
+        ArmSend();
 }
 
 void TControllerRun::GiveUp() {
@@ -250,7 +250,7 @@ void TControllerRun::Finish(int status, QByteArray message) {
         status = any(&TItemTally::failed)         ? kRunCheckFailed
                  : any(&TItemTally::failureCount) ? kRunResends
                                                   : kRunCompleted;
-    } else if (pending >= 1 && pending <= kSlotCount) {
+    } else if (!m_lastPassEnded && pending >= 1 && pending <= kSlotCount) {
         m_end.failingSlot = pending;
         m_end.failed = status == kRunNoReply;
         m_end.details = awaiting

@@ -68,8 +68,8 @@ private:
     void SocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& code);
     void SocketRead(QObject*, TCustomWinSocket* socket);
     void SendTick();
-    // The reply timeout, or the wait for late answers, ran out.
-    void WatchdogTick() { ArmSend(); }
+    // The reply timeout, or the quiet after an answer, ran out.
+    void WatchdogTick();
     void GiveUp();
 
     // Runs a handler; an error it raises ends this run (status 1).
@@ -80,16 +80,16 @@ private:
     // where --interval holds the next pass back.
     void ArmSend();
     // A reply, or a late answer to a resent command: reported, but only a
-    // reply is judged, counted and moves the cycle on.
-    void RecordReply(TReplyRecord record, bool passEnded);
+    // reply is judged and counted.
+    void RecordReply(TReplyRecord record);
     void RecordUnsolicited(const TReplyMatcher::TReceived& received);
     // Ends the run when standard output has gone.
     void CheckOutput();
-    // After the step moved on: ends the run when the last pass ended.
-    void StepAdvanced(bool passEnded);
-    // The next command, once the late answers a reply may get have come or
-    // the line stayed quiet long enough for them.
-    void AwaitLate(double rttMs);
+    // After an answer or a step passed over: the next command, once the
+    // late answers still due came or the line stayed quiet long enough for
+    // them. After the last pass the run ends once the line stayed quiet: a
+    // reply no command awaited would still put it out of step.
+    void StepAdvanced(bool passEnded, bool answered);
     // "<window text> (<address>:<port>: <reason>)".
     QByteArray ConnectionMessage(const QByteArray& text, const QByteArray& reason) const;
     // Ends the run once: stops the timers, prints message (if any) as a line
@@ -116,11 +116,13 @@ private:
     TTimerQueue::TTimer m_watchdog;
     TTimerQueue::TTimer m_giveUp;
     QElapsedTimer m_clock;
-    QDateTime m_started;
+    // Restarted when dialling starts; set here for a run stopped before.
+    QDateTime m_started = QDateTime::currentDateTimeUtc();
 
     bool m_everConnected = false;
     bool m_attemptOver = false;
     bool m_finishing = false;
+    bool m_lastPassEnded = false;
     TRunEnd m_end;
     qint64 m_passStartNs = -1;         // when the current pass sent its first item
     TRunSummary m_summary;             // its counts of data that was no reply, then the whole of it

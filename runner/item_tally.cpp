@@ -33,11 +33,12 @@ void TItemTally::AddFailure(const QByteArray& text) {
         failures.append(text);
 }
 
-void TItemTally::AddOutOfStep(const QByteArray& bytes) {
+void TItemTally::AddOutOfStep(const QByteArray& bytes, int after) {
     if (last)
         AddFailure("cycle " + QByteArray::number(last->cycle) + ": out of step: '" + bytes +
-                   "' came after this item's reply '" + last->reply +
-                   "' while no command awaited one; either may answer it");
+                   "' came after slot " + QByteArray::number(after) +
+                   " was answered, while no command awaited a reply; this item's reply '" +
+                   last->reply + "' may answer another command");
 }
 
 TCaseResult CaseOf(const TItemTally& tally, const TRunEnd& end) {

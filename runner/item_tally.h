@@ -28,9 +28,10 @@ struct TItemTally {
     // needed more than maxResends resends.
     void AddReply(const TReplyRecord& record, int maxResends);
     void AddFailure(const QByteArray& text);
-    // Fails the cycle of the last reply: these bytes, a reply no command
-    // awaited, came after it, and either may be this item's.
-    void AddOutOfStep(const QByteArray& bytes);
+    // Fails the cycle of the last reply, if any: bytes holding a reply no
+    // command awaited came after slot `after` was answered, so that reply
+    // may answer another command.
+    void AddOutOfStep(const QByteArray& bytes, int after);
 };
 
 // Where a run stopped before it completed, and why.

@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 #include <utility>
 
 TReplyMatcher::TSend TReplyMatcher::Send() {
@@ -29,56 +31,69 @@ TReplyMatcher::TSend TReplyMatcher::Send() {
     return result;
 }
 
-TReplyMatcher::TReceived TReplyMatcher::Received(const QByteArray& piece) {
+QList<TReplyMatcher::TReceived> TReplyMatcher::Received(const QByteArray& piece) {
     if (piece.isEmpty())
         return {};
-    if (m_policy == TPolicy::ByArrival || m_awaiting) {
+    if (m_policy == TPolicy::ByArrival) {
         const TCycleRules::TReply reply = Cycle.Received(piece);
-        return reply.complete ? Reply(reply) : TReceived{};
+        return reply.complete ? QList{Reply(reply.slot, reply.text)} : QList<TReceived>{};
     }
-    return Unexpected(piece);
+    // Nothing awaited: reported as it comes, out of step once it holds the
+    // end of a reply. Before the first command that is only a greeting.
+    if (!m_awaiting && m_lateExpected == 0) {
+        const bool outOfStep = m_sentClock.isValid() && piece.contains(']');
+        return {{TKind::Unsolicited, RecordOf(0, m_pass, piece), outOfStep,
+                 outOfStep ? m_lastSlot : 0, false}};
+    }
+    const QByteArray text = Completed(piece);
+    // Every "]" ends a reply: what one piece completes may answer several
+    // sendings, in order.
+    QList<TReceived> answers;
+    for (qsizetype start = 0, end; (end = text.indexOf(']', start)) >= 0; start = end + 1)
+        answers.append(AnswerOf(text.mid(start, end + 1 - start)));
+    return answers;
 }
 
-TReplyMatcher::TReceived TReplyMatcher::Reply(const TCycleRules::TReply& reply) {
-    TReceived received{TKind::Reply, RecordOf(reply.slot, m_pass, reply.text), false, 0, false};
+QByteArray TReplyMatcher::Completed(const QByteArray& piece) {
+    TReceiveBuffer& buffer = Cycle.ReceiveBuffer;
+    QByteArray text;
+    if (m_awaiting) {
+        // The step moves on with the reply.
+        text = Cycle.Received(piece).text;
+    } else {
+        buffer.Append(piece);
+        text = buffer.IsComplete() ? buffer.Text() : QByteArray();
+    }
+    if (!text.isEmpty())
+        buffer.Clear();
+    return text;
+}
+
+TReplyMatcher::TReceived TReplyMatcher::AnswerOf(const QByteArray& answer) {
+    if (m_awaiting)
+        return Reply(m_slot, answer);
+    if (m_lateExpected == 0)
+        return {TKind::Unsolicited, RecordOf(0, m_pass, answer), true, m_lastSlot, false};
+    --m_lateExpected;
+    TReceived late{TKind::Late, RecordOf(m_lastSlot, m_lastPass, answer), false, 0, false};
+    late.record.resends = m_lastResends;
+    late.record.late = true;
+    return late;
+}
+
+TReplyMatcher::TReceived TReplyMatcher::Reply(int slot, const QByteArray& text) {
+    TReceived received{TKind::Reply, RecordOf(slot, m_pass, text), false, 0, false};
     received.record.resends = m_resends;
-    m_lastSlot = reply.slot;
+    m_lastSlot = slot;
     m_lastPass = m_pass;
     m_lastResends = m_resends;
-    if (m_policy == TPolicy::Strict) {
-        m_lateExpected = m_resends;
-        // What follows starts a reply of its own.
-        Cycle.ReceiveBuffer.Clear();
-    }
+    m_lastRttMs = received.record.rttMs;
+    m_longestRttMs = std::max(m_longestRttMs, m_lastRttMs);
+    m_lateExpected = m_policy == TPolicy::Strict ? m_resends : 0;
     m_awaiting = false;
     m_resends = 0;
     received.passEnded = StepAdvanced();
     return received;
-}
-
-TReplyMatcher::TReceived TReplyMatcher::Unexpected(const QByteArray& piece) {
-    // Before the first command nothing can be out of step: a greeting.
-    if (!m_sentClock.isValid())
-        return {TKind::Unsolicited, RecordOf(0, m_pass, piece), false, 0, false};
-    TReceiveBuffer& buffer = Cycle.ReceiveBuffer;
-    buffer.Append(piece);
-    if (m_lateExpected > 0) {
-        if (!buffer.IsComplete())
-            return {};
-        --m_lateExpected;
-        TReceived late{TKind::Late, RecordOf(m_lastSlot, m_lastPass, buffer.Text()), false, 0,
-                       false};
-        late.record.resends = m_lastResends;
-        late.record.late = true;
-        buffer.Clear();
-        return late;
-    }
-    TReceived data{TKind::Unsolicited, RecordOf(0, m_pass, piece), buffer.IsComplete(), 0, false};
-    if (data.outOfStep) {
-        data.displaces = m_lastSlot;
-        buffer.Clear();
-    }
-    return data;
 }
 
 TReplyRecord TReplyMatcher::RecordOf(int slot, int cycle, const QByteArray& reply) const {
@@ -94,6 +109,11 @@ TReplyRecord TReplyMatcher::RecordOf(int slot, int cycle, const QByteArray& repl
             0,
             false,
             {}};
+}
+
+int TReplyMatcher::QuietMs(int replyTimeoutMs) const {
+    return m_lateExpected > 0 ? int(m_lastRttMs) + replyTimeoutMs
+                              : int(m_longestRttMs) + 2 * kSendDelayMs;
 }
 
 bool TReplyMatcher::StepAdvanced() {

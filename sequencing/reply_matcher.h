@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QElapsedTimer>
+#include <QList>
 
 // Which command the bytes from the controller answer: the reply to the
 // command awaiting its reply, a late answer to an earlier sending of the
@@ -21,11 +22,12 @@ public:
         // completes is the current slot's reply, awaited or not.
         ByArrival,
         // The runner's: one reply for each sending, in order. A resend keeps
-        // what was gathered; a reply that completes after N resends may be
-        // followed by up to N late answers to those sendings; a reply that
-        // completes while no command awaits one, after the first command went
-        // out, puts the stream out of step. Bytes before the first command
-        // (a greeting) are unsolicited and nothing more.
+        // what was gathered. What completes (ends in "]") is cut after every
+        // "]", each part an answer: the awaited reply, then, after a reply
+        // that needed N resends, up to N late answers to those sendings. Any
+        // other end of a reply after the first command went out puts the
+        // stream out of step. Bytes before the first command (a greeting)
+        // are unsolicited and nothing more.
         Strict,
     };
     explicit TReplyMatcher(TPolicy policy) : m_policy(policy) {}
@@ -56,8 +58,8 @@ public:
         // driver's. Unsolicited: time, cycle (the current pass) and the piece
         // as reply.
         TReplyRecord record;
-        // Unsolicited: the data completes a reply after the first command
-        // went out, so the stream is out of step.
+        // Unsolicited: the data ends a reply after the first command went
+        // out, so the stream is out of step.
         bool outOfStep = false;
         // Out of step: the slot whose reply it may have displaced, the one
         // answered last (0 when none was).
@@ -65,8 +67,9 @@ public:
         // Reply: the step wrapped, a pass ended.
         bool passEnded = false;
     };
-    // A piece taken from the connection; an empty one changes nothing.
-    TReceived Received(const QByteArray& piece);
+    // A piece taken from the connection: what it completes, in order (by
+    // arrival at most one reply). An empty piece changes nothing.
+    QList<TReceived> Received(const QByteArray& piece);
 
     // The awaited command is awaited no more: the next sending is a first one.
     void Abandon() { m_awaiting = false; }
@@ -77,6 +80,15 @@ public:
     int Resends() const { return m_resends; }
     // Late answers the command answered last may still get (Strict).
     int LateExpected() const { return m_lateExpected; }
+    // How long the line should stay quiet after the latest answer before the
+    // driver moves on (Strict). While late answers may come: the round trip
+    // of the reply they follow and a reply timeout, as a controller that
+    // answers every sending answers a resend a resend period after the reply
+    // and one that answers a command at a time a round trip after it.
+    // Otherwise the longest round trip so far and two send delays: a stream
+    // shifted by a reply (a greeting taken for one) shows the reply left over
+    // by then.
+    int QuietMs(int replyTimeoutMs) const;
     // The pass under way, from 1: one more each time the step wraps to 1.
     int Pass() const { return m_pass; }
 
@@ -88,8 +100,13 @@ public:
     static constexpr qsizetype kShownGathered = 256;
 
 private:
-    TReceived Reply(const TCycleRules::TReply& reply);
-    TReceived Unexpected(const QByteArray& piece);
+    // What the piece completes of the awaited reply or of a late answer;
+    // empty while that is incomplete.
+    QByteArray Completed(const QByteArray& piece);
+    // One answer cut from what a piece completed: the awaited reply, a late
+    // answer, or out of step.
+    TReceived AnswerOf(const QByteArray& answer);
+    TReceived Reply(int slot, const QByteArray& text);
     TReplyRecord RecordOf(int slot, int cycle, const QByteArray& reply) const;
     // After the step moved on: counts a pass when it wrapped.
     bool StepAdvanced();
@@ -106,4 +123,6 @@ private:
     int m_lastPass = 0;
     int m_lastResends = 0;
     int m_lateExpected = 0;
+    double m_lastRttMs = 0;
+    double m_longestRttMs = 0;
 };
