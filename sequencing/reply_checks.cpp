@@ -245,8 +245,7 @@ EChecksError::EChecksError(const QString& fileName, int line, int column, const 
     : Exception(QFile::encodeName(fileName) +
                 (line > 0 ? ':' + QByteArray::number(line) + ':' + QByteArray::number(column)
                           : QByteArray()) +
-                ": " + what),
-      m_line(line), m_column(column) {}
+                ": " + what) {}
 
 TReplyChecks TReplyChecks::Read(const QString& fileName, const QList<QByteArray>& labels) {
     const QByteArray text = ReadFileHead(fileName, kMaxChecksBytes + 1);

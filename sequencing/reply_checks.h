@@ -23,12 +23,6 @@ inline constexpr qint64 kMaxChecksBytes = 1024 * 1024;
 class EChecksError : public Exception {
 public:
     EChecksError(const QString& fileName, int line, int column, const QByteArray& what);
-    int Line() const noexcept { return m_line; }
-    int Column() const noexcept { return m_column; }
-
-private:
-    int m_line;
-    int m_column;
 };
 
 // The verdict on one reply. `why` holds the first reason a failing reply
