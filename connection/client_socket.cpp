@@ -79,11 +79,6 @@ void TCustomSocket::FireEvent(TCustomWinSocket* socket, TSocketEventKind kind) {
     case skDisconnect:
         m_active = false;
         return OnDisconnect(this, socket);
-    case skListen:
-        m_active = true;
-        return;
-    case skAccept:
-        return;
     case skWrite:
         return OnWrite(this, socket);
     case skRead:

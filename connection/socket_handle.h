@@ -8,8 +8,9 @@
 
 class QSocketNotifier;
 
-// Notification bits, with the values the notification mask has always had.
-enum : int { kFdRead = 1, kFdWrite = 2, kFdAccept = 8, kFdConnect = 16, kFdClose = 32 };
+// Notification bits, with the values the notification mask has always had
+// (8 is a server's accept, which a client never sees).
+enum : int { kFdRead = 1, kFdWrite = 2, kFdConnect = 16, kFdClose = 32 };
 
 // One descriptor with its two notifiers, turning readiness into one-shot
 // notifications: connect once per attempt, write after a good connect and

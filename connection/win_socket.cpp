@@ -13,8 +13,6 @@ TErrorEvent ErrorKindOf(int eventBit) {
         return erReceive;
     case kFdWrite:
         return erSend;
-    case kFdAccept:
-        return erAccept;
     case kFdConnect:
         return erConnect;
     case kFdClose:

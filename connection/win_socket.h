@@ -20,18 +20,10 @@
 enum TClientType { ctNonBlocking = 0, ctBlocking = 1 };
 
 // What the socket object reports to its owner.
-enum TSocketEventKind {
-    skLookup,
-    skConnecting,
-    skConnect,
-    skDisconnect,
-    skListen,
-    skAccept,
-    skWrite,
-    skRead
-};
+enum TSocketEventKind { skLookup, skConnecting, skConnect, skDisconnect, skWrite, skRead };
 
-// The kind of error passed to OnError.
+// The kind of error passed to OnError, 0 to 6 as handlers have always seen
+// them. A client never raises erAccept; it stays so that erLookup stays 6.
 enum TErrorEvent { erGeneral, erSend, erReceive, erConnect, erDisconnect, erAccept, erLookup };
 
 inline constexpr int kNonBlockingMask = kFdRead | kFdWrite | kFdConnect | kFdClose;
