@@ -1,6 +1,7 @@
 #include "connection/win_socket.h"
 
 #include "base/exceptions.h"
+#include "connection/connection_logging.h"
 
 #include <climits>
 
@@ -60,6 +61,7 @@ bool TCustomWinSocket::Error(TErrorEvent kind, int& code) {
 int TCustomWinSocket::DropHandle() {
     if (!m_handleObject)
         return 0;
+    qCDebug(lcConnection, "descriptor %d: closed", m_handle);
     const int error = m_handleObject->Close();
     m_handleObject = nullptr;
     m_handle = -1;
@@ -69,6 +71,7 @@ int TCustomWinSocket::DropHandle() {
 }
 
 int TCustomWinSocket::ReportAndClose(TErrorEvent kind, int code) {
+    TraceError(m_handle, kind, code);
     bool alive = true;
     ClosingOnRaise([&] { alive = Error(kind, code); });
     if (alive)
@@ -78,6 +81,7 @@ int TCustomWinSocket::ReportAndClose(TErrorEvent kind, int code) {
 
 void TCustomWinSocket::SocketNotification(int handle, int eventBit, int error) {
     if (error != 0) {
+        TraceError(handle, ErrorKindOf(eventBit), error);
         // A failed attempt's descriptor is not used again: close it now.
         if (eventBit == kFdConnect && handle == m_handle)
             DropHandle();
@@ -193,9 +197,10 @@ void TClientWinSocket::SetClientType(TClientType value) {
     SetNotificationMask(value == ctBlocking ? 0 : kNonBlockingMask);
 }
 
-void TClientWinSocket::NotifyConnect(int) {
+void TClientWinSocket::NotifyConnect(int handle) {
     // A superseded attempt's descriptor delivers nothing, so this is the
     // current one.
     m_connected = true;
+    qCDebug(lcConnection, "descriptor %d: connected", handle);
     Event(skConnect);
 }

@@ -3,6 +3,7 @@
 #include "base/exceptions.h"
 #include "base/guard.h"
 #include "base/text.h"
+#include "connection/connection_logging.h"
 
 #include <arpa/inet.h>
 
@@ -145,6 +146,8 @@ void TCustomWinSocket::StartConnect() {
     ApplyNotificationMask();
     if (!Event(skConnecting))
         return;
+    qCDebug(lcConnection, "descriptor %d: connecting to %s", m_handle,
+            EndpointText(m_remote).constData());
     CheckSocketCall(m_handleObject->Connect(m_remote), "connect");
     m_stage = StageIdle;
     if (m_mask & kFdConnect) {

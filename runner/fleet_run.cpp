@@ -1,6 +1,7 @@
 #include "runner/fleet_run.h"
 
 #include "base/guard.h"
+#include "runner/run_logging.h"
 
 #include <numeric>
 
@@ -69,7 +70,10 @@ TFleetRun::TFleetRun(const TRunDefinition& definition, const QList<TEndpoint>& e
     connect(&m_duration, &QTimer::timeout, this, [this] { Interrupt(kRunCompleted); });
     m_flush.setSingleShot(true);
     m_flush.setInterval(100);
-    connect(&m_flush, &QTimer::timeout, this, [this] { m_output.Flush(); });
+    connect(&m_flush, &QTimer::timeout, this, [this] {
+        qCDebug(lcRunner, "flushing the output");
+        m_output.Flush();
+    });
     m_output.FlushDue = [this] { m_flush.start(); };
 }
 
@@ -92,6 +96,9 @@ void TFleetRun::DialNext() {
     while (m_stopStatus < 0 && m_dialling < m_options.maxConnecting &&
            m_nextToDial < m_runs.size()) {
         ++m_dialling;
+        qCDebug(lcRunner, "dialling %s, %d of at most %d connecting",
+                m_runs[m_nextToDial]->Controller().constData(), m_dialling,
+                m_options.maxConnecting);
         m_runs[m_nextToDial++]->Start();
     }
     m_inDial = false;

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLoggingCategory>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -178,6 +180,8 @@ private slots:
     void secondActivationReplacesAttempt();
     void descriptorsDoNotLeak_data();
     void descriptorsDoNotLeak();
+    void traceIsSilentUnlessEnabled_data();
+    void traceIsSilentUnlessEnabled();
 
 private:
     // Activates towards the server and waits for the write notification.
@@ -1047,6 +1051,47 @@ void TestClientSocket::descriptorsDoNotLeak() {
              1000);
     QVERIFY(RunUntil([&] { return OpenDescriptorCount() == before; }));
     QVERIFY(m_shown.isEmpty());
+}
+
+void TestClientSocket::traceIsSilentUnlessEnabled_data() {
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<QStringList>("trace"); // %1 the refused port, %2 the listening one
+    QTest::newRow("by default") << QString() << QStringList();
+    QTest::newRow("enabled") << "zyl.connection.debug=true"
+                             << QStringList{"connecting to 127.0.0.1:%1",
+                                            QStringLiteral("connect error %1").arg(ECONNREFUSED),
+                                            "closed",
+                                            "connecting to 127.0.0.1:%2",
+                                            "connected",
+                                            "closed"};
+}
+
+// An attempt refused, then one that connects and is closed: a line each for
+// the attempts, the error, the connection and the closes, once enabled.
+void TestClientSocket::traceIsSilentUnlessEnabled() {
+    QFETCH(QString, rules);
+    QFETCH(QStringList, trace);
+    static QStringList lines;
+    lines.clear();
+    QLoggingCategory::setFilterRules(rules);
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext& context, const QString& text) {
+            if (QByteArray(context.category) == "zyl.connection")
+                lines.append(QString(text).remove(QRegularExpression("^descriptor \\d+: ")));
+        });
+    const quint16 refused = RefusedPort();
+    m_socket->SetAddress("127.0.0.1");
+    m_socket->SetPort(refused);
+    m_socket->SetActive(true);
+    const bool failed = RunUntil([&] { return !m_shown.isEmpty(); });
+    m_socket->SetActive(false);
+    const bool connected = Connect();
+    m_socket->SetActive(false);
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    QVERIFY(failed && connected);
+    QCOMPARE(lines, trace.replaceInStrings("%1", QString::number(refused))
+                        .replaceInStrings("%2", QString::number(m_server->serverPort())));
 }
 
 QTEST_MAIN(TestClientSocket)
