@@ -214,7 +214,7 @@ void TControllerRun::GiveUp() {
     Finish(kRunNoReply,
            ErrorDisplayText("No complete reply for " + SecondsText(m_options.timeoutMs) +
                             ": gave up waiting on slot " + QByteArray::number(item.slot) + " (" +
-                            EscapedLine(item.label).toUtf8() + ")"));
+                            item.label + ")"));
 }
 
 void TControllerRun::Finish(int status, QByteArray message) {
@@ -261,7 +261,7 @@ void TControllerRun::Finish(int status, QByteArray message) {
     m_end.message = message;
     // One of many controllers says which it is.
     if (!message.isEmpty())
-        WriteLine(stderr, m_brief ? m_controller + ": " + message : message);
+        WriteLine(stderr, EscapedLine(m_brief ? m_controller + ": " + message : message).toUtf8());
     // Not inside the notification or tick that ended the run: the socket is
     // closed from the loop.
     QTimer::singleShot(0, this, [this] { Guarded([this] { Conclude(); }); });

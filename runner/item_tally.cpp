@@ -20,12 +20,10 @@ void TItemTally::AddReply(const TReplyRecord& record, int maxResends) {
     last = record;
     const QByteArray cycle = "cycle " + QByteArray::number(record.cycle) + ": ";
     if (record.verdict.outcome == TVerdict::TOutcome::Fail)
-        AddFailure(cycle + EscapedLine(record.reply).toUtf8() + ": " +
-                   EscapedLine(record.verdict.why).toUtf8());
+        AddFailure(cycle + record.reply + ": " + record.verdict.why);
     if (record.resends > maxResends)
         AddFailure(cycle + "answered after " + Counted(record.resends, "resend", "resends") + ", " +
-                   MillisecondsText(record.rttMs) +
-                   " after the first sending: " + EscapedLine(record.reply).toUtf8());
+                   MillisecondsText(record.rttMs) + " after the first sending: " + record.reply);
 }
 
 void TItemTally::AddFailure(const QByteArray& text) {

@@ -19,7 +19,8 @@ struct TItemTally {
     int failed = 0;      // replies that failed it
     std::vector<double> rttMs;
     std::optional<TReplyRecord> last;
-    // Why cycles failed, a line each: the first kMaxFailureTexts of them.
+    // Why cycles failed, a line each, bytes as they came (each report
+    // escapes them): the first kMaxFailureTexts of them.
     QByteArrayList failures;
     int failureCount = 0;
     static constexpr int kMaxFailureTexts = 100;

@@ -176,7 +176,7 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
             {"controller", QString::fromLatin1(controller)},
             {"time", piece.time.toString(Qt::ISODateWithMs)},
             {"cycle", piece.cycle},
-            {"unsolicited", EscapedBytes(piece.shown)},
+            {"unsolicited", EscapedLine(piece.shown)},
             {"bytes", piece.size},
         };
         if (piece.outOfStep)
@@ -196,7 +196,7 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
         QJsonArray items;
         for (const TItemTally& tally : summary.items)
             items.append(QJsonObject{{"slot", tally.item.slot},
-                                     {"label", EscapedBytes(tally.item.label)},
+                                     {"label", EscapedLine(tally.item.label)},
                                      {"replies", tally.replies},
                                      {"resends", tally.resends},
                                      {"after_resend", tally.afterResend},
@@ -221,12 +221,12 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
             object.insert("avoiding_reply_timeout_ms", AvoidingReplyTimeout(totals.slowestMs));
         if (!summary.reason.isEmpty()) {
             object.insert("failing_slot", summary.failingSlot);
-            object.insert("reason", EscapedBytes(summary.reason));
+            object.insert("reason", EscapedLine(summary.reason));
         }
         if (!summary.unanswered.isEmpty()) {
             QJsonArray unanswered;
             for (const QByteArray& line : summary.unanswered)
-                unanswered.append(EscapedBytes(line));
+                unanswered.append(EscapedLine(line));
             object.insert("unanswered", unanswered);
         }
         return Line(QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
@@ -288,7 +288,7 @@ void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int r
         for (const TRunSummary& summary : failed)
             failures.append(QJsonObject{{"controller", QString::fromLatin1(summary.controller)},
                                         {"exit_status", summary.exitStatus},
-                                        {"reason", EscapedBytes(summary.reason)}});
+                                        {"reason", EscapedLine(summary.reason)}});
         return Line(QJsonDocument(QJsonObject{{"totals",
                                                QJsonObject{
                                                    {"controllers", controllers},

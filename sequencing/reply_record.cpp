@@ -69,7 +69,9 @@ bool ShownEscaped(const char* sequence, int length) {
     return false;
 }
 
-QString Escaped(const QByteArray& bytes, bool escapeControls) {
+} // namespace
+
+QString EscapedLine(const QByteArray& bytes) {
     QString text;
     for (qsizetype i = 0; i < bytes.size();) {
         const char c = bytes[i];
@@ -78,9 +80,9 @@ QString Escaped(const QByteArray& bytes, bool escapeControls) {
             text += HexEscape(uchar(c));
         } else if (c == '\\') {
             text += QStringLiteral("\\\\");
-        } else if (escapeControls && length == 1 && (uchar(c) < 0x20 || c == 0x7F)) {
+        } else if (length == 1 && (uchar(c) < 0x20 || c == 0x7F)) {
             text += ControlEscape(c);
-        } else if (escapeControls && ShownEscaped(bytes.constData() + i, length)) {
+        } else if (ShownEscaped(bytes.constData() + i, length)) {
             for (int k = 0; k < length; ++k)
                 text += HexEscape(uchar(bytes[i + k]));
         } else {
@@ -91,25 +93,15 @@ QString Escaped(const QByteArray& bytes, bool escapeControls) {
     return text;
 }
 
-} // namespace
-
-QString EscapedBytes(const QByteArray& bytes) {
-    return Escaped(bytes, false);
-}
-
-QString EscapedLine(const QByteArray& bytes) {
-    return Escaped(bytes, true);
-}
-
 QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record) {
     QJsonObject object{
         {"controller", QString::fromLatin1(controller)},
         {"time", record.time.toString(Qt::ISODateWithMs)},
         {"cycle", record.cycle},
         {"slot", record.slot},
-        {"label", EscapedBytes(record.label)},
-        {"command", EscapedBytes(record.command)},
-        {"reply", EscapedBytes(record.reply)},
+        {"label", EscapedLine(record.label)},
+        {"command", EscapedLine(record.command)},
+        {"reply", EscapedLine(record.reply)},
         // To the microsecond.
         {"rtt_ms", std::round(record.rttMs * 1000) / 1000},
         {"resends", record.resends},
@@ -121,6 +113,6 @@ QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record) {
         object.insert("check",
                       record.verdict.outcome == TVerdict::TOutcome::Pass ? "pass" : "fail");
     if (record.verdict.outcome == TVerdict::TOutcome::Fail)
-        object.insert("why", EscapedBytes(record.verdict.why));
+        object.insert("why", EscapedLine(record.verdict.why));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

@@ -6,13 +6,13 @@
 #include <QDateTime>
 #include <QString>
 
-// Bytes as text that stays readable and loses nothing: valid UTF-8 as it is,
-// each byte of an invalid sequence as \xNN, a backslash as \\. For JSON,
-// which escapes control characters of its own.
-QString EscapedBytes(const QByteArray& bytes);
-// The same on one line, holding only what XML 1.0 can: CR, LF and TAB also
-// become \r, \n, \t, and the bytes of other control characters (C0, DEL,
-// C1), U+2028, U+2029, U+FFFE and U+FFFF \xNN.
+// Bytes as text that stays readable and loses nothing, the same in every
+// output: valid UTF-8 as it is, each byte of an invalid sequence as \xNN, a
+// backslash as \\. The text stays on one line, for a reader that splits at
+// any line break, and holds only what XML 1.0 can: CR, LF and TAB become \r,
+// \n, \t, and the bytes of other control characters (C0, DEL, C1), U+2028,
+// U+2029, U+FFFE and U+FFFF \xNN. Each output then escapes the text once more
+// by its own rules only (JSON's, XML's).
 QString EscapedLine(const QByteArray& bytes);
 
 // One complete reply.

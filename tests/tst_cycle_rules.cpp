@@ -228,43 +228,29 @@ void TestCycleRules::cutReplyStartsOnACharacterBoundary() {
 void TestCycleRules::escapedText_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("json");
-    QTest::newRow("ascii") << QByteArray("[0A!v=1]") << "[0A!v=1]"
-                           << "[0A!v=1]";
+    QTest::newRow("ascii") << QByteArray("[0A!v=1]") << "[0A!v=1]";
     QTest::newRow("utf-8") << QByteArray("t=\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80")
-                           << QString::fromUtf8("t=\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80")
                            << QString::fromUtf8("t=\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
-    QTest::newRow("latin-1") << QByteArray("\xe9]") << "\\xe9]"
-                             << "\\xe9]";
-    QTest::newRow("overlong") << QByteArray("\xc0\x80") << "\\xc0\\x80"
-                              << "\\xc0\\x80";
-    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << "\\xed\\xa0\\x80"
-                               << "\\xed\\xa0\\x80";
-    QTest::newRow("cut short") << QByteArray("\xe2\x82]") << "\\xe2\\x82]"
-                               << "\\xe2\\x82]";
-    QTest::newRow("above U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << "\\xf4\\x90\\x80\\x80"
-                                    << "\\xf4\\x90\\x80\\x80";
-    QTest::newRow("backslash") << QByteArray("a\\xe9") << "a\\\\xe9"
-                               << "a\\\\xe9";
-    QTest::newRow("controls") << QByteArray("a\r\n\tb\x01\x7f", 7) << "a\\r\\n\\tb\\x01\\x7f"
-                              << "a\r\n\tb\x01\x7f";
-    QTest::newRow("nul") << QByteArray("a\0b", 3) << "a\\x00b"
-                         << QString(QStringLiteral("a")) + QChar(0) + "b";
-    // What would break a line, or cannot stand in XML 1.0, in the text output.
+    QTest::newRow("latin-1") << QByteArray("\xe9]") << "\\xe9]";
+    QTest::newRow("overlong") << QByteArray("\xc0\x80") << "\\xc0\\x80";
+    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << "\\xed\\xa0\\x80";
+    QTest::newRow("cut short") << QByteArray("\xe2\x82]") << "\\xe2\\x82]";
+    QTest::newRow("above U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << "\\xf4\\x90\\x80\\x80";
+    QTest::newRow("backslash") << QByteArray("a\\xe9") << "a\\\\xe9";
+    QTest::newRow("controls") << QByteArray("a\r\n\tb\x01\x7f", 7) << "a\\r\\n\\tb\\x01\\x7f";
+    QTest::newRow("nul") << QByteArray("a\0b", 3) << "a\\x00b";
+    // What would break a line, or cannot stand in XML 1.0.
     QTest::newRow("C1, separators, noncharacters")
         << QByteArray("\xc2\x85\xc2\xa0\xe2\x80\xa8\xe2\x80\xa9\xef\xbf\xbe\xef\xbf\xbf")
         << QString::fromUtf8(
-               "\\xc2\\x85\xc2\xa0\\xe2\\x80\\xa8\\xe2\\x80\\xa9\\xef\\xbf\\xbe\\xef\\xbf\\xbf")
-        << QString::fromUtf8("\xc2\x85\xc2\xa0\xe2\x80\xa8\xe2\x80\xa9\xef\xbf\xbe\xef\xbf\xbf");
+               "\\xc2\\x85\xc2\xa0\\xe2\\x80\\xa8\\xe2\\x80\\xa9\\xef\\xbf\\xbe\\xef\\xbf\\xbf");
 }
 
-// A reply or a label shown, as a line of text and in JSON.
+// A reply or a label shown, the same in every output.
 void TestCycleRules::escapedText() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, line);
-    QFETCH(QString, json);
     QCOMPARE(EscapedLine(bytes), line);
-    QCOMPARE(EscapedBytes(bytes), json);
 }
 
 QTEST_GUILESS_MAIN(TestCycleRules)

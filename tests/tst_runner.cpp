@@ -2,10 +2,14 @@
 // played by the test, its output parsed back.
 #include "connection/client_socket.h"
 #include "loopback_peer.h"
+#include "runner/item_tally.h"
+#include "runner/junit_report.h"
+#include "runner/run_report.h"
 #include "test_support.h"
 #include "testsupport/sim_process.h"
 #include "tools/controller-sim/controller_sim.h"
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,6 +23,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 
 namespace {
@@ -83,6 +89,8 @@ class TestRunner : public QObject {
 
 private slots:
     void initTestCase();
+    void sameTextInEveryOutput_data();
+    void sameTextInEveryOutput();
     void passes_data();
     void passes();
     void failures_data();
@@ -103,6 +111,55 @@ private:
 
 void TestRunner::initTestCase() {
     QVERIFY(m_folder.isValid());
+}
+
+void TestRunner::sameTextInEveryOutput_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QByteArray("[0A!v=1]") << "[0A!v=1]";
+    QTest::newRow("backslash, 0xFF, a control, U+2028")
+        << QByteArray("\\[0A!rt=\xff\x01\xe2\x80\xa8]") << "\\\\[0A!rt=\\xff\\x01\\xe2\\x80\\xa8]";
+}
+
+void TestRunner::sameTextInEveryOutput() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    TReplyRecord record;
+    record.time = QDateTime::currentDateTimeUtc();
+    record.cycle = 1;
+    record.slot = 1;
+    record.label = "L";
+    record.reply = bytes;
+    record.verdict = {TVerdict::TOutcome::Fail, "does not match " + bytes};
+    const QString failure = "cycle 1: " + shown + ": does not match " + shown;
+
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+    TRunOutput(file.get(), false, false, 11).Reply("c", record);
+    std::rewind(file.get());
+    QFile text;
+    QVERIFY(text.open(file.get(), QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(text.readAll()).split('\n');
+    QCOMPARE(lines.value(1).mid(lines[0].indexOf("reply")), shown);
+
+    const QJsonObject json = QJsonDocument::fromJson(ReplyJson("c", record)).object();
+    QCOMPARE(json.value("reply").toString(), shown);
+    QCOMPARE("cycle 1: " + shown + ": " + json.value("why").toString(), failure);
+
+    TItemTally tally;
+    tally.item = {1, "L", "[0A!?rt]"};
+    tally.AddReply(record, 0);
+    QBuffer junit;
+    QVERIFY(junit.open(QIODevice::ReadWrite));
+    WriteJUnit(&junit, {{"s", record.time, 0, {CaseOf(tally, {})}}});
+    junit.seek(0);
+    QXmlStreamReader xml(&junit);
+    QStringList read;
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement &&
+            (xml.name() == u"failure" || xml.name() == u"system-out"))
+            read.append(xml.readElementText());
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(read, QStringList({failure + '\n', shown}));
 }
 
 void TestRunner::passes_data() {
@@ -391,8 +448,8 @@ void TestRunner::reports_data() {
         << 0 << true << "1/1/0"
         << "" << QByteArray()
         << "unanswered=sent in cycle 1, resent 2 times, and not answered when the run ended|48 "
-           "bytes gathered, ending in ']\r\n': a reply ends in ']'|gathered: "
-           "[0A!v=1.00.11]\r\n[0A!v=1.00.11]\r\n[0A!v=1.00.11]\r\n";
+           "bytes gathered, ending in ']\\r\\n': a reply ends in ']'|gathered: "
+           "[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n";
     QTest::newRow("silent controller")
         << QStringList{"--silent"} << one << QStringList{"--timeout", "2.5"} << 0 << 3 << 0 << true
         << "1/1/0"
