@@ -155,7 +155,8 @@ int Run(const TRunOptions& options, int quitSignals) {
     if (!options.junitFile.isEmpty() && !OpenReport(report, options))
         return kRunUsage;
 
-    TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition.items));
+    TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition.items),
+                      endpoints.size() > 1);
     TFleetRun fleet(definition, endpoints, options, checks, output);
     // Errors that reach the guard outside the runs' own handlers end them.
     SetErrorSink([&fleet](const QByteArray& message) {

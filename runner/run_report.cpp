@@ -117,9 +117,9 @@ int LabelWidthOf(const QList<TRunItem>& items) {
     return int(std::min<qsizetype>(width, 32));
 }
 
-TRunOutput::TRunOutput(FILE* out, bool json, bool quiet, int labelWidth)
+TRunOutput::TRunOutput(FILE* out, bool json, bool quiet, int labelWidth, bool nameControllers)
     : m_out(out), m_buffered(!::isatty(::fileno(out))), m_json(json), m_quiet(quiet),
-      m_labelWidth(labelWidth) {}
+      m_labelWidth(labelWidth), m_nameControllers(nameControllers) {}
 
 void TRunOutput::Line(const QByteArray& text) {
     if (m_closed)
@@ -142,17 +142,21 @@ void TRunOutput::Flush() {
         m_closed = std::fflush(m_out) != 0 || std::ferror(m_out) != 0;
 }
 
-void TRunOutput::Row(const QString& time, const QString& cycle, const QString& slot,
-                     const QString& label, const QString& rtt, const QString& resends,
-                     const QString& check, const QString& reply) {
+void TRunOutput::Row(const TRow& row) {
     if (!m_headerDone) {
         m_headerDone = true;
-        Row("time", "cycle", "slot", "label", "rtt ms", "resends", "check", "reply");
+        Row({"time", "controller", "cycle", "slot", "label", "rtt ms", "resends", "check",
+             "reply"});
     }
+    // The widest "address:port".
+    constexpr int kControllerWidth = 21;
+    const QString controller =
+        m_nameControllers ? row.controller.leftJustified(kControllerWidth) + "  " : QString();
     // The reply comes last, so no column moves however long replies grow.
-    Line((time.leftJustified(30) + "  " + cycle.rightJustified(5) + "  " + slot.rightJustified(4) +
-          "  " + Column(label, m_labelWidth) + "  " + rtt.rightJustified(10) + "  " +
-          resends.rightJustified(7) + "  " + check.leftJustified(5) + "  " + reply)
+    Line((row.time.leftJustified(30) + "  " + controller + row.cycle.rightJustified(5) + "  " +
+          row.slot.rightJustified(4) + "  " + Column(row.label, m_labelWidth) + "  " +
+          row.rtt.rightJustified(10) + "  " + row.resends.rightJustified(7) + "  " +
+          row.check.leftJustified(5) + "  " + row.reply)
              .toUtf8());
 }
 
@@ -161,11 +165,11 @@ void TRunOutput::Reply(const QByteArray& controller, const TReplyRecord& record)
         return;
     if (m_json)
         return Line(ReplyJson(controller, record));
-    Row(LocalTimeText(record.time), QString::number(record.cycle), QString::number(record.slot),
-        EscapedLine(record.label), QString::fromLatin1(MsText(record.rttMs)),
-        QString::number(record.resends),
-        record.late ? QStringLiteral("LATE") : CheckText(record.verdict),
-        EscapedLine(record.reply));
+    Row({LocalTimeText(record.time), QString::fromLatin1(controller), QString::number(record.cycle),
+         QString::number(record.slot), EscapedLine(record.label),
+         QString::fromLatin1(MsText(record.rttMs)), QString::number(record.resends),
+         record.late ? QStringLiteral("LATE") : CheckText(record.verdict),
+         EscapedLine(record.reply)});
 }
 
 void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& piece) {
@@ -183,11 +187,11 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
             object.insert("out_of_step", true);
         return Line(QJsonDocument(object).toJson(QJsonDocument::Compact));
     }
-    Row(LocalTimeText(piece.time), QString::number(piece.cycle), "-",
-        piece.outOfStep ? "out of step" : "unsolicited", "-", "-", "",
-        EscapedLine(piece.shown) + (piece.size > piece.shown.size()
-                                        ? QStringLiteral(" \u2026 (%1 bytes)").arg(piece.size)
-                                        : QString()));
+    Row({LocalTimeText(piece.time), QString::fromLatin1(controller), QString::number(piece.cycle),
+         "-", piece.outOfStep ? "out of step" : "unsolicited", "-", "-", "",
+         EscapedLine(piece.shown) + (piece.size > piece.shown.size()
+                                         ? QStringLiteral(" \u2026 (%1 bytes)").arg(piece.size)
+                                         : QString())});
 }
 
 void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
@@ -234,12 +238,15 @@ void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
     const QByteArray counts = Counted(totals.replies, "reply", "replies") + ", " +
                               Counted(totals.resends, "resend", "resends") + ", " +
                               Counted(summary.cycles, "cycle", "cycles") + " completed";
-    if (brief)
-        return Line(summary.controller + ": " + counts + "; round trip ms " +
-                    RoundTripsText(totals.rttMs) + "; status " +
-                    QByteArray::number(summary.exitStatus) +
-                    (summary.reason.isEmpty() ? QByteArray()
-                                              : ": " + EscapedLine(summary.reason).toUtf8()));
+    if (brief) {
+        Line(summary.controller + ": " + counts + "; round trip ms " +
+             RoundTripsText(totals.rttMs) + "; status " + QByteArray::number(summary.exitStatus) +
+             (summary.reason.isEmpty() ? QByteArray()
+                                       : ": " + EscapedLine(summary.reason).toUtf8()));
+        for (const QByteArray& line : summary.unanswered)
+            Line(summary.controller + ": " + EscapedLine(line).toUtf8());
+        return;
+    }
     Line(counts);
     Line("round trip ms: " + RoundTripsText(totals.rttMs));
     const auto itemRow = [this](const QString& slot, const QString& label, const QString& replies,

@@ -56,10 +56,12 @@ struct TRunSummary {
 // Writes the replies as they come and the summary at the end: text in fixed
 // columns or JSON Lines. A terminal sees every line at once; into a file or a
 // pipe lines are buffered, and the owner calls Flush within 100 ms of
-// FlushDue, so thousands of replies a second do not cost a write each.
+// FlushDue, so thousands of replies a second do not cost a write each. With
+// nameControllers (one of many), every line of text about one controller
+// names it.
 class TRunOutput {
 public:
-    TRunOutput(FILE* out, bool json, bool quiet, int labelWidth);
+    TRunOutput(FILE* out, bool json, bool quiet, int labelWidth, bool nameControllers);
     // Called when a line was buffered and nothing was waiting before it.
     std::function<void()> FlushDue;
     void Flush();
@@ -76,10 +78,12 @@ public:
     bool Closed() const { return m_closed; }
 
 private:
+    // The columns of one line of text.
+    struct TRow {
+        QString time, controller, cycle, slot, label, rtt, resends, check, reply;
+    };
     void Line(const QByteArray& text);
-    void Row(const QString& time, const QString& cycle, const QString& slot, const QString& label,
-             const QString& rtt, const QString& resends, const QString& check,
-             const QString& reply);
+    void Row(const TRow& row);
 
     FILE* m_out;
     bool m_buffered;
@@ -87,6 +91,7 @@ private:
     bool m_json;
     bool m_quiet;
     int m_labelWidth;
+    bool m_nameControllers;
     bool m_headerDone = false;
     bool m_closed = false;
 };

@@ -134,7 +134,7 @@ void TestRunner::sameTextInEveryOutput() {
     const QString failure = "cycle 1: " + shown + ": does not match " + shown;
 
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
-    TRunOutput(file.get(), false, false, 11).Reply("c", record);
+    TRunOutput(file.get(), false, false, 11, false).Reply("c", record);
     std::rewind(file.get());
     QFile text;
     QVERIFY(text.open(file.get(), QIODevice::ReadOnly));
@@ -636,6 +636,19 @@ void TestRunner::fleet() {
     QFile report(m_folder.filePath("f.xml"));
     QVERIFY(report.open(QIODevice::ReadOnly));
     QCOMPARE(report.readAll().count("<testsuite "), 3);
+
+    // In text, every line about one controller names it, its replies too.
+    outcome =
+        RunRunner(m_folder.path(), {"--hosts", "hosts.txt", "--cycles", "2", "--timeout", "1"});
+    QCOMPARE(outcome.exitCode, 3);
+    const QStringList lines = QString::fromUtf8(outcome.out).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.filter("[0A!v=1.00.11]").size(), 2);
+    QVERIFY(lines.filter(controller(silent) + ": nothing gathered").size() == 1);
+    for (const QString& line : lines)
+        QVERIFY2(line.startsWith("time ") || line.startsWith("3 controllers: ") ||
+                     (line.contains("[0A!v=") ? line.contains(controller(healthy))
+                                              : line.contains(QRegularExpression("127.0.0.1:\\d"))),
+                 qPrintable(line));
 
     outcome = RunRunner(m_folder.path(),
                         {"--address", "127.0.0.1", "--address", "127.0.0.1", "--interval", "0.5",
