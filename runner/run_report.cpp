@@ -1,7 +1,7 @@
 #include "runner/run_report.h"
 
-#include "base/percentile.h"
 #include "base/text.h"
+#include "runner/run_figures.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -68,40 +68,7 @@ QByteArray RoundTripsText(const std::vector<double>& ms) {
            MsText(rtt->p99) + "  max " + MsText(rtt->max);
 }
 
-// The run's figures over all its items.
-struct TTotals {
-    int replies = 0, resends = 0, afterResend = 0;
-    std::vector<double> rttMs;
-    double slowestMs = 0;
-};
-
-TTotals TotalsOf(const QList<TItemTally>& items) {
-    TTotals totals;
-    for (const TItemTally& tally : items) {
-        totals.replies += tally.replies;
-        totals.resends += tally.resends;
-        totals.afterResend += tally.afterResend;
-        totals.rttMs.insert(totals.rttMs.end(), tally.rttMs.begin(), tally.rttMs.end());
-    }
-    if (!totals.rttMs.empty())
-        totals.slowestMs = *std::max_element(totals.rttMs.begin(), totals.rttMs.end());
-    return totals;
-}
-
-// The reply timeout under which the slowest reply would have come before any
-// resend: the next whole 100 ms above it.
-int AvoidingReplyTimeout(double slowestMs) {
-    return (int(slowestMs) / 100 + 1) * 100;
-}
-
 } // namespace
-
-std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
-    if (ms.empty())
-        return std::nullopt;
-    std::sort(ms.begin(), ms.end());
-    return TRoundTrips{ms.front(), NearestRank(ms, 0.5), NearestRank(ms, 0.99), ms.back()};
-}
 
 bool WriteLine(FILE* stream, const QByteArray& text) {
     std::fwrite(text.constData(), 1, size_t(text.size()), stream);

@@ -30,12 +30,6 @@ struct TUnsolicited {
     static constexpr qsizetype kShownBytes = 1024;
 };
 
-struct TRoundTrips {
-    double min, median, p99, max;
-};
-// Nearest-rank statistics of round-trip times; nothing for no times.
-std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms);
-
 // How one controller's run ended, and what each item got.
 struct TRunSummary {
     QByteArray controller; // "address:port"
