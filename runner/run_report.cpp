@@ -50,6 +50,13 @@ QString Column(const QString& text, int width) {
     return text.size() <= width ? text.leftJustified(width) : text.left(width - 1) + u'\u2026';
 }
 
+// "3 replies, 0 resends, 1 cycle completed".
+QByteArray CountsText(const TRunSummary& summary, const TTotals& totals) {
+    return Counted(totals.replies, "reply", "replies") + ", " +
+           Counted(totals.resends, "resend", "resends") + ", " +
+           Counted(summary.cycles, "cycle", "cycles") + " completed";
+}
+
 QJsonValue RoundTripsJson(const std::vector<double>& ms) {
     const std::optional<TRoundTrips> rtt = RoundTripsOf(ms);
     if (!rtt)
@@ -163,58 +170,64 @@ void TRunOutput::Unsolicited(const QByteArray& controller, const TUnsolicited& p
 
 void TRunOutput::Summary(const TRunSummary& summary, bool brief) {
     const TTotals totals = TotalsOf(summary.items);
-    if (m_json) {
-        QJsonArray items;
-        for (const TItemTally& tally : summary.items)
-            items.append(QJsonObject{{"slot", tally.item.slot},
-                                     {"label", EscapedLine(tally.item.label)},
-                                     {"replies", tally.replies},
-                                     {"resends", tally.resends},
-                                     {"after_resend", tally.afterResend},
-                                     {"passed", tally.passed},
-                                     {"failed", tally.failed},
-                                     {"rtt_ms", RoundTripsJson(tally.rttMs)}});
-        QJsonObject object{
-            {"controller", QString::fromLatin1(summary.controller)},
-            {"replies", totals.replies},
-            {"resends", totals.resends},
-            {"after_resend", totals.afterResend},
-            {"unsolicited", summary.unsolicited},
-            {"out_of_step", summary.outOfStep},
-            {"late", summary.late},
-            {"cycles", summary.cycles},
-            {"rtt_ms", RoundTripsJson(totals.rttMs)},
-            {"slowest_ms", totals.rttMs.empty() ? QJsonValue() : Rounded(totals.slowestMs)},
-            {"items", items},
-            {"exit_status", summary.exitStatus},
-        };
-        if (totals.afterResend > 0)
-            object.insert("avoiding_reply_timeout_ms", AvoidingReplyTimeout(totals.slowestMs));
-        if (!summary.reason.isEmpty()) {
-            object.insert("failing_slot", summary.failingSlot);
-            object.insert("reason", EscapedLine(summary.reason));
-        }
-        if (!summary.unanswered.isEmpty()) {
-            QJsonArray unanswered;
-            for (const QByteArray& line : summary.unanswered)
-                unanswered.append(EscapedLine(line));
-            object.insert("unanswered", unanswered);
-        }
-        return Line(QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
+    if (m_json)
+        SummaryJson(summary, totals);
+    else if (brief)
+        SummaryLine(summary, totals);
+    else
+        SummaryText(summary, totals);
+}
+
+void TRunOutput::SummaryJson(const TRunSummary& summary, const TTotals& totals) {
+    QJsonArray items;
+    for (const TItemTally& tally : summary.items)
+        items.append(QJsonObject{{"slot", tally.item.slot},
+                                 {"label", EscapedLine(tally.item.label)},
+                                 {"replies", tally.replies},
+                                 {"resends", tally.resends},
+                                 {"after_resend", tally.afterResend},
+                                 {"passed", tally.passed},
+                                 {"failed", tally.failed},
+                                 {"rtt_ms", RoundTripsJson(tally.rttMs)}});
+    QJsonObject object{
+        {"controller", QString::fromLatin1(summary.controller)},
+        {"replies", totals.replies},
+        {"resends", totals.resends},
+        {"after_resend", totals.afterResend},
+        {"unsolicited", summary.unsolicited},
+        {"out_of_step", summary.outOfStep},
+        {"late", summary.late},
+        {"cycles", summary.cycles},
+        {"rtt_ms", RoundTripsJson(totals.rttMs)},
+        {"slowest_ms", totals.rttMs.empty() ? QJsonValue() : Rounded(totals.slowestMs)},
+        {"items", items},
+        {"exit_status", summary.exitStatus},
+    };
+    if (totals.afterResend > 0)
+        object.insert("avoiding_reply_timeout_ms", AvoidingReplyTimeout(totals.slowestMs));
+    if (!summary.reason.isEmpty()) {
+        object.insert("failing_slot", summary.failingSlot);
+        object.insert("reason", EscapedLine(summary.reason));
     }
-    const QByteArray counts = Counted(totals.replies, "reply", "replies") + ", " +
-                              Counted(totals.resends, "resend", "resends") + ", " +
-                              Counted(summary.cycles, "cycle", "cycles") + " completed";
-    if (brief) {
-        Line(summary.controller + ": " + counts + "; round trip ms " +
-             RoundTripsText(totals.rttMs) + "; status " + QByteArray::number(summary.exitStatus) +
-             (summary.reason.isEmpty() ? QByteArray()
-                                       : ": " + EscapedLine(summary.reason).toUtf8()));
+    if (!summary.unanswered.isEmpty()) {
+        QJsonArray unanswered;
         for (const QByteArray& line : summary.unanswered)
-            Line(summary.controller + ": " + EscapedLine(line).toUtf8());
-        return;
+            unanswered.append(EscapedLine(line));
+        object.insert("unanswered", unanswered);
     }
-    Line(counts);
+    Line(QJsonDocument(QJsonObject{{"summary", object}}).toJson(QJsonDocument::Compact));
+}
+
+void TRunOutput::SummaryLine(const TRunSummary& summary, const TTotals& totals) {
+    Line(summary.controller + ": " + CountsText(summary, totals) + "; round trip ms " +
+         RoundTripsText(totals.rttMs) + "; status " + QByteArray::number(summary.exitStatus) +
+         (summary.reason.isEmpty() ? QByteArray() : ": " + EscapedLine(summary.reason).toUtf8()));
+    for (const QByteArray& line : summary.unanswered)
+        Line(summary.controller + ": " + EscapedLine(line).toUtf8());
+}
+
+void TRunOutput::SummaryText(const TRunSummary& summary, const TTotals& totals) {
+    Line(CountsText(summary, totals));
     Line("round trip ms: " + RoundTripsText(totals.rttMs));
     const auto itemRow = [this](const QString& slot, const QString& label, const QString& replies,
                                 const QString& resends, const QString& passed,

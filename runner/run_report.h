@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+struct TTotals;
+
 // Writes text and a line end and flushes, so a pipe sees the line at once.
 // False when the stream would not take it (a closed pipe: EPIPE).
 bool WriteLine(FILE* stream, const QByteArray& text);
@@ -78,6 +80,10 @@ private:
     };
     void Line(const QByteArray& text);
     void Row(const TRow& row);
+    void SummaryJson(const TRunSummary& summary, const TTotals& totals);
+    // One line, for one controller of many.
+    void SummaryLine(const TRunSummary& summary, const TTotals& totals);
+    void SummaryText(const TRunSummary& summary, const TTotals& totals);
 
     FILE* m_out;
     bool m_buffered;
