@@ -6,15 +6,16 @@
 #include "base/text.h"
 #include "connection/resolver.h"
 #include "runner/fleet_run.h"
+#include "runner/report_file.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -25,10 +26,10 @@ namespace {
 // the quit signals, the report, and what Qt keeps open.
 constexpr rlim_t kOtherDescriptors = 32;
 
-// Runs one step of preparing the run. An error it raises is printed as the
-// window would show it, with the system's reason for a file, and refuses
-// the run.
-bool Prepared(const std::function<void()>& step) {
+// Runs one step of the run's set-up or wind-up. An error it raises is
+// printed as the window would show it, with the system's reason for a file;
+// false then.
+bool StepDone(const std::function<void()>& step) {
     try {
         step();
         return true;
@@ -120,39 +121,28 @@ TReplyChecks ReadChecks(const TRunDefinition& definition, const TRunOptions& opt
     return TReplyChecks::Read(file, labels);
 }
 
-// Opens the JUnit report for writing; it takes its place only when committed,
-// so a reader never sees half of one and a failed run keeps the last report
-// until the new one is whole.
-bool OpenReport(QSaveFile& report, const TRunOptions& options) {
-    const QFileInfo reportInfo(options.junitFile);
-    if (reportInfo.exists() &&
-        reportInfo.canonicalFilePath() == QFileInfo(options.file).canonicalFilePath()) {
-        WriteLine(stderr,
-                  ErrorDisplayText(FormatMessage("The report would overwrite the definition %s",
-                                                 QFile::encodeName(options.file))));
-        return false;
-    }
-    if (report.open(QIODevice::WriteOnly))
-        return true;
-    WriteLine(stderr, ErrorDisplayText(FormatMessage("Cannot create file %s",
-                                                     QFile::encodeName(options.junitFile))) +
-                          " (" + report.errorString().toUtf8() + ")");
-    return false;
+// The inputs a report must not replace.
+QList<TInputFile> InputsOf(const TRunOptions& options) {
+    return {{"definition", options.file},
+            {"hosts file", options.hostsFile},
+            {"checks file",
+             options.checksFile.isEmpty() ? ChecksFileOf(options.file) : options.checksFile}};
 }
 
 int Run(const TRunOptions& options, int quitSignals) {
     TRunDefinition definition;
     QList<TEndpoint> endpoints;
     TReplyChecks checks;
-    if (!Prepared([&] {
+    std::optional<TReportFile> report;
+    if (!StepDone([&] {
+            RefuseReportOverInputs(options.junitFile, InputsOf(options));
             definition = UsableDefinition(options);
             endpoints = Endpoints(definition, options);
             RaiseDescriptorLimit(endpoints.size());
             checks = ReadChecks(definition, options);
+            if (!options.junitFile.isEmpty())
+                report.emplace(options.junitFile);
         }))
-        return kRunUsage;
-    QSaveFile report(options.junitFile);
-    if (!options.junitFile.isEmpty() && !OpenReport(report, options))
         return kRunUsage;
 
     TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition.items),
@@ -174,13 +164,12 @@ int Run(const TRunOptions& options, int quitSignals) {
     fleet.Start();
     const int status = QCoreApplication::exec();
     SetErrorSink(nullptr);
-    if (report.isOpen()) {
-        WriteJUnit(&report, fleet.SuiteResults(QFileInfo(options.file).completeBaseName()));
-        if (!report.commit())
-            WriteLine(stderr, ErrorDisplayText(FormatMessage(
-                                  "Cannot write file %s", QFile::encodeName(options.junitFile))) +
-                                  " (" + report.errorString().toUtf8() + ")");
-    }
+    // A report that cannot be written whole is no result to go by.
+    if (report && !StepDone([&] {
+            report->Commit(
+                JUnitXml(fleet.SuiteResults(QFileInfo(options.file).completeBaseName())));
+        }))
+        return kRunUsage;
     return status;
 }
 

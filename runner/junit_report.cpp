@@ -1,6 +1,5 @@
 #include "runner/junit_report.h"
 
-#include <QIODevice>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -36,9 +35,10 @@ void WriteCase(QXmlStreamWriter& xml, const QString& suiteName, const TCaseResul
 
 } // namespace
 
-void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites) {
+QByteArray JUnitXml(const QList<TSuiteResult>& suites) {
     using TKind = TCaseResult::TKind;
-    QXmlStreamWriter xml(device);
+    QByteArray bytes;
+    QXmlStreamWriter xml(&bytes);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement("testsuites");
@@ -57,4 +57,5 @@ void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites) {
         xml.writeEndElement();
     }
     xml.writeEndDocument();
+    return bytes;
 }

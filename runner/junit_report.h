@@ -11,8 +11,6 @@
 
 #include <optional>
 
-class QIODevice;
-
 // How one item ended, for the JUnit report.
 struct TCaseResult {
     enum class TKind { Passed, Failed, Error, Skipped };
@@ -32,4 +30,4 @@ struct TSuiteResult {
 };
 
 // A JUnit XML report: a test suite per run, a test case per item.
-void WriteJUnit(QIODevice* device, const QList<TSuiteResult>& suites);
+QByteArray JUnitXml(const QList<TSuiteResult>& suites);

@@ -74,7 +74,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "\\\\, CR, LF and TAB as \\r, \\n, \\t, and other control characters, U+2028, U+2029, "
         "U+FFFE and U+FFFF as \\xNN per byte.\n"
         "\n"
-        "Exit status: 0 passed, 1 connection failed or lost, 2 usage or definition error, "
+        "Exit status: 0 passed, 1 connection failed or lost, 2 usage or definition error or a "
+        "report that cannot be written whole, "
         "3 the controller stopped answering, 4 a reply failed its check, 5 a reply needed "
         "more resends than --max-resends, 6 replies out of step (a reply no command awaited), "
         "130 interrupted (SIGINT, SIGTERM, SIGHUP), 141 standard output "
@@ -123,7 +124,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "the run.");
     const QCommandLineOption json("json", "Write JSON Lines instead of text.");
     const QCommandLineOption quiet("quiet", "Print only the summary.");
-    const QCommandLineOption junit("junit", "Also write a JUnit XML report to FILE.", "FILE");
+    const QCommandLineOption junit(
+        "junit",
+        "Also write a JUnit XML report to FILE, whole or not at all; not over an input file.",
+        "FILE");
     const QCommandLineOption checks(
         "checks",
         "Judge the replies by the checks in FILE (default: NAME.checks.toml beside NAME.tst, "

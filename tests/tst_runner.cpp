@@ -1,20 +1,23 @@
 // zyl-test-run end to end: the executable against controller-sim or a peer
 // played by the test, its output parsed back.
+#include "base/exceptions.h"
 #include "connection/client_socket.h"
 #include "loopback_peer.h"
 #include "runner/item_tally.h"
 #include "runner/junit_report.h"
+#include "runner/report_file.h"
 #include "runner/run_report.h"
 #include "test_support.h"
 #include "testsupport/sim_process.h"
 #include "tools/controller-sim/controller_sim.h"
 
-#include <QBuffer>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,7 +28,9 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -96,6 +101,8 @@ private slots:
     void failures_data();
     void failures();
     void junitReport();
+    void reportFile_data();
+    void reportFile();
     void reports_data();
     void reports();
     void fleet();
@@ -148,11 +155,7 @@ void TestRunner::sameTextInEveryOutput() {
     TItemTally tally;
     tally.item = {1, "L", "[0A!?rt]"};
     tally.AddReply(record, 0);
-    QBuffer junit;
-    QVERIFY(junit.open(QIODevice::ReadWrite));
-    WriteJUnit(&junit, {{"s", record.time, 0, {CaseOf(tally, {})}}});
-    junit.seek(0);
-    QXmlStreamReader xml(&junit);
+    QXmlStreamReader xml(JUnitXml({{"s", record.time, 0, {CaseOf(tally, {})}}}));
     QStringList read;
     while (!xml.atEnd())
         if (xml.readNext() == QXmlStreamReader::StartElement &&
@@ -283,6 +286,19 @@ void TestRunner::failures_data() {
     QTest::newRow("report over the definition")
         << immediate << QStringList{"--junit", "default1.tst"} << 2
         << "The report would overwrite the definition default1.tst.";
+    QTest::newRow("report over the definition by a hard link")
+        << immediate << QStringList{"--junit", "hard.xml"} << 2
+        << "The report would overwrite the definition default1.tst.";
+    QTest::newRow("report over the hosts file")
+        << immediate << QStringList{"--hosts", "hosts.txt", "--junit", "./hosts.txt"} << 2
+        << "The report would overwrite the hosts file hosts.txt.";
+    QTest::newRow("report over the checks file by a symbolic link")
+        << immediate << QStringList{"--checks", "bad.toml", "--junit", "link.xml"} << 2
+        << "The report would overwrite the checks file bad.toml.";
+    // After the run: a report that cannot be written whole fails it.
+    QTest::newRow("report on a full device")
+        << immediate << QStringList{"--junit", "/dev/full"} << 2
+        << "Cannot write file /dev/full. (No space left on device)";
     QTest::newRow("nothing to send")
         << immediate << QStringList{"blank.tst"} << 2 << "No commands in blank.tst.";
     QTest::newRow("port not a number") << immediate << QStringList{"--port", "3O01"} << 2
@@ -313,6 +329,9 @@ void TestRunner::failures() {
     Write(m_folder, "IP=127.0.0.1\r\nPort=45843 \r\nA=[0A!?v]\r\n", "port.tst");
     Write(m_folder, "# bench\n127.0.0.1:3001\n10.0.0.300\n", "hosts.txt");
     Write(m_folder, "[\"Read Temp\"]\nmatc = \"x\"\n", "bad.toml");
+    QFile::link("bad.toml", m_folder.filePath("link.xml"));
+    ::link(QFile::encodeName(m_folder.filePath("default1.tst")).constData(),
+           QFile::encodeName(m_folder.filePath("hard.xml")).constData());
 
     const Outcome outcome = RunRunner(m_folder.path(), options);
     QCOMPARE(outcome.exitCode, exitCode);
@@ -320,10 +339,14 @@ void TestRunner::failures() {
                  .split('\n')
                  .contains(QString(error).replace("%1", QString::number(port))),
              outcome.err.constData());
-    QVERIFY(QFile(m_folder.filePath("default1.tst")).size() > 0);
+    for (const char* input : {"default1.tst", "hosts.txt", "bad.toml"}) {
+        QFile file(m_folder.filePath(input));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(!file.readAll().contains("<?xml"), input);
+    }
     // Once the run was under way, the summary follows whatever ended it; a
     // run refused at the start has nothing to sum up or close.
-    if (exitCode != 2) {
+    if (exitCode != 2 || error.startsWith("Cannot write file")) {
         QVERIFY(outcome.out.contains(" completed\n"));
     } else {
         QVERIFY(outcome.out.isEmpty());
@@ -379,6 +402,64 @@ void TestRunner::junitReport() {
                         "(Unfinished)",
                         "4 Poll:skipped:not reached",
                     }));
+}
+
+void TestRunner::reportFile_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason"); // empty: written
+    QTest::newRow("written whole") << ""
+                                   << "";
+    // As a full disk does, the kernel takes the first bytes and refuses the
+    // rest.
+    QTest::newRow("file size limit") << "size limit"
+                                     << "Cannot write file r.xml (File too large)";
+    QTest::newRow("rename refused") << "directory"
+                                    << "Cannot write file r.xml (";
+    QTest::newRow("full device") << "/dev/full"
+                                 << "Cannot write file /dev/full (No space left on device)";
+}
+
+// A report takes its place whole or not at all: the last one stays, and no
+// temporary file is left.
+void TestRunner::reportFile() {
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    QTemporaryDir folder;
+    const QString name = fault == "/dev/full" ? fault : folder.filePath("r.xml");
+    if (!fault.startsWith('/'))
+        Write(folder, "<last/>", "r.xml");
+    const QByteArray report(64 * 1024, 'x');
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    QString thrown;
+    try {
+        TReportFile file(name);
+        if (fault == "directory")
+            QVERIFY(QFile::remove(name) && QDir().mkdir(name));
+        const rlimit limit{4096, unlimited.rlim_max};
+        // The signal would end the process rather than fail the write.
+        const auto xfsz = std::signal(SIGXFSZ, SIG_IGN);
+        if (fault == "size limit")
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        const auto restore = qScopeGuard([&] {
+            ::setrlimit(RLIMIT_FSIZE, &unlimited);
+            std::signal(SIGXFSZ, xfsz);
+        });
+        file.Commit(report);
+    } catch (const EFOpenError& error) {
+        thrown = QString::fromUtf8(error.Message() + " (" + error.Reason() + ")");
+    }
+    QVERIFY2(reason.isEmpty()
+                 ? thrown.isEmpty()
+                 : thrown.startsWith(QString(reason).replace("r.xml", folder.filePath("r.xml"))),
+             qPrintable(thrown));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             fault.startsWith('/') ? QStringList() : QStringList{"r.xml"});
+    QFile written(name);
+    if (fault == "" || fault == "size limit") {
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), fault.isEmpty() ? report : QByteArray("<last/>"));
+    }
 }
 
 void TestRunner::reports_data() {
