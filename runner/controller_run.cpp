@@ -76,13 +76,9 @@ void TControllerRun::Start() {
     });
 }
 
-QByteArray TControllerRun::ConnectionMessage(const QByteArray& text,
-                                             const QByteArray& reason) const {
-    return text + " (" + m_controller + ": " + reason + ")";
-}
-
 void TControllerRun::SocketConnect(QObject*, TCustomWinSocket*) {
     m_everConnected = true;
+    Feed.Connected();
     // As Start Test does: the first command goes out one send delay later.
     ArmSend();
     EndAttempt();
@@ -160,6 +156,7 @@ void TControllerRun::RecordReply(TReplyRecord record) {
         record.verdict = m_checks.Judge(record.label, record.reply, record.rttMs);
         m_tallies[size_t(record.slot)].AddReply(record, m_options.maxResends);
     }
+    Feed.Reply(record);
     m_output.Reply(m_controller, record);
     CheckOutput();
 }
@@ -168,6 +165,7 @@ void TControllerRun::RecordUnsolicited(const TReplyMatcher::TReceived& received)
     const QByteArray& bytes = received.record.reply;
     ++m_summary.unsolicited;
     m_summary.outOfStep += received.outOfStep ? 1 : 0;
+    Feed.Unsolicited(bytes.size());
     m_output.Unsolicited(m_controller,
                          {received.record.time, received.record.cycle,
                           bytes.left(TUnsolicited::kShownBytes), bytes.size(), received.outOfStep});
@@ -258,6 +256,7 @@ void TControllerRun::Finish(int status, QByteArray message) {
                             : QByteArrayList{"the run ended before its turn in cycle " + cycle};
     }
     m_summary.exitStatus = status;
+    Feed.Ended(status, pending, message);
     m_end.message = message;
     // One of many controllers says which it is.
     if (!message.isEmpty())

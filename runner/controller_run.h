@@ -6,6 +6,7 @@
 #include "runner/run_options.h"
 #include "runner/run_report.h"
 #include "runner/timer_queue.h"
+#include "runner/view_feed.h"
 #include "sequencing/reply_matcher.h"
 
 #include <QDateTime>
@@ -56,6 +57,8 @@ public:
     // Called once from the event loop when the run has closed the connection
     // and written its summary, which it passes on.
     std::function<void(const TRunSummary& summary)> Finished;
+    // Where what happens is shown to the tools watching the site; none by default.
+    TViewFeed Feed;
 
     // "address:port", as every line of output names the controller.
     const QByteArray& Controller() const { return m_controller; }
@@ -91,7 +94,9 @@ private:
     // reply no command awaited would still put it out of step.
     void StepAdvanced(bool passEnded, bool answered);
     // "<window text> (<address>:<port>: <reason>)".
-    QByteArray ConnectionMessage(const QByteArray& text, const QByteArray& reason) const;
+    QByteArray ConnectionMessage(const QByteArray& text, const QByteArray& reason) const {
+        return text + " (" + m_controller + ": " + reason + ")";
+    }
     // Ends the run once: stops the timers, prints message (if any) as a line
     // on standard error, then closes and reports from the event loop.
     void Finish(int status, QByteArray message = {});

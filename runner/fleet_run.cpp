@@ -81,6 +81,11 @@ TFleetRun::~TFleetRun() {
     m_output.FlushDue = nullptr;
 }
 
+void TFleetRun::Show(TFleetView& view, const QList<TRunItem>& items) {
+    for (size_t controller = 0; controller < m_runs.size(); ++controller)
+        m_runs[controller]->Feed = TViewFeed(&view, controller, items);
+}
+
 void TFleetRun::Start() {
     if (m_options.durationMs > 0)
         m_duration.start(m_options.durationMs);

@@ -21,6 +21,9 @@ public:
               const TRunOptions& options, const TReplyChecks& checks, TRunOutput& output);
     ~TFleetRun() override;
 
+    // Feeds view, whose controllers are this fleet's in order, from every
+    // controller's run.
+    void Show(TFleetView& view, const QList<TRunItem>& items);
     void Start();
     // Ends every controller's run with this status.
     void Interrupt(int status);
@@ -31,6 +34,8 @@ public:
 
     // A JUnit test suite per controller, named after the definition.
     QList<TSuiteResult> SuiteResults(const QString& name) const;
+    // The summaries, without their items, of the runs that did not pass.
+    const QList<TRunSummary>& Failed() const { return m_failed; }
 
 private:
     void DialNext();

@@ -7,6 +7,7 @@
 #include "connection/resolver.h"
 #include "runner/fleet_run.h"
 #include "runner/report_file.h"
+#include "runner/site_reports.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -27,16 +28,16 @@ namespace {
 constexpr rlim_t kOtherDescriptors = 32;
 
 // Runs one step of the run's set-up or wind-up. An error it raises is
-// printed as the window would show it, with the system's reason for a file;
-// false then.
-bool StepDone(const std::function<void()>& step) {
+// printed as the window would show it, with the system's reason for a file
+// (with --nagios as the plugin's UNKNOWN); false then.
+bool StepDone(bool nagios, const std::function<void()>& step) {
     try {
         step();
         return true;
     } catch (const EFOpenError& error) {
-        WriteLine(stderr, ErrorDisplayText(error.Message()) + " (" + error.Reason() + ")");
+        WriteRefusal(nagios, ErrorDisplayText(error.Message()) + " (" + error.Reason() + ")");
     } catch (const Exception& error) {
-        WriteLine(stderr, ErrorDisplayText(error.Message()));
+        WriteRefusal(nagios, ErrorDisplayText(error.Message()));
     }
     return false;
 }
@@ -129,12 +130,15 @@ QList<TInputFile> InputsOf(const TRunOptions& options) {
              options.checksFile.isEmpty() ? ChecksFileOf(options.file) : options.checksFile}};
 }
 
-int Run(const TRunOptions& options, int quitSignals) {
+int Run(const TRunOptions& options, int quitSignals, const char* version) {
     TRunDefinition definition;
     QList<TEndpoint> endpoints;
     TReplyChecks checks;
     std::optional<TReportFile> report;
-    if (!StepDone([&] {
+    std::optional<TSiteReports> site;
+    // A plugin's usage or definition error is its UNKNOWN.
+    const int refused = options.nagios ? int(kNagiosUnknown) : int(kRunUsage);
+    if (!StepDone(options.nagios, [&] {
             RefuseReportOverInputs(options.junitFile, InputsOf(options));
             definition = UsableDefinition(options);
             endpoints = Endpoints(definition, options);
@@ -142,11 +146,12 @@ int Run(const TRunOptions& options, int quitSignals) {
             checks = ReadChecks(definition, options);
             if (!options.junitFile.isEmpty())
                 report.emplace(options.junitFile);
+            site.emplace(definition, endpoints, checks, options, version);
         }))
-        return kRunUsage;
+        return refused;
 
-    TRunOutput output(stdout, options.json, options.quiet, LabelWidthOf(definition.items),
-                      endpoints.size() > 1);
+    TRunOutput output(site->RunOutput(), options.json, options.quiet,
+                      LabelWidthOf(definition.items), endpoints.size() > 1);
     TFleetRun fleet(definition, endpoints, options, checks, output);
     // Errors that reach the guard outside the runs' own handlers end them.
     SetErrorSink([&fleet](const QByteArray& message) {
@@ -161,22 +166,27 @@ int Run(const TRunOptions& options, int quitSignals) {
             quit.setEnabled(false);
         fleet.Interrupt(kRunInterrupted);
     });
+    fleet.Show(site->View(), definition.items);
     fleet.Start();
+    site->Started();
     const int status = QCoreApplication::exec();
+    site->Finished();
     SetErrorSink(nullptr);
     // A report that cannot be written whole is no result to go by.
-    if (report && !StepDone([&] {
+    if (report && !StepDone(options.nagios, [&] {
             report->Commit(
                 JUnitXml(fleet.SuiteResults(QFileInfo(options.file).completeBaseName())));
         }))
-        return kRunUsage;
-    return status;
+        return refused;
+    return options.nagios ? site->WriteNagios(status, fleet.Failed()) : status;
 }
 
 } // namespace
 
 int RunHeadless(const QStringList& arguments, const char* version, int quitSignals) {
     const TCommandLine line = ParseCommandLine(arguments);
+    // A plugin's usage error is its UNKNOWN, whatever else the line holds.
+    const bool nagios = arguments.contains(QStringLiteral("--nagios"));
     switch (line.action) {
     case TCommandLine::TAction::Help:
         WriteLine(stdout, line.text.toUtf8());
@@ -185,10 +195,14 @@ int RunHeadless(const QStringList& arguments, const char* version, int quitSigna
         WriteLine(stdout, QByteArray("zyl-test-run ") + version);
         return kRunCompleted;
     case TCommandLine::TAction::Error:
+        if (nagios) {
+            WriteRefusal(true, line.text.toUtf8());
+            return kNagiosUnknown;
+        }
         WriteLine(stderr, "zyl-test-run: " + line.text.toUtf8() + "\nTry 'zyl-test-run --help'.");
         return kRunUsage;
     case TCommandLine::TAction::Run:
         break;
     }
-    return Run(line.options, quitSignals);
+    return Run(line.options, quitSignals, version);
 }

@@ -1,5 +1,6 @@
 #include "runner/run_options.h"
 
+#include "base/exceptions.h"
 #include "base/text.h"
 
 #include <QCommandLineParser>
@@ -39,6 +40,15 @@ int MsOfSecondsOption(const QCommandLineParser& parser, const QCommandLineOption
                                .arg(kMaxSeconds)
                                .arg(parser.value(option))};
     return int(std::lround(seconds * 1000));
+}
+
+// --metrics' value, its error a usage error.
+TListenAddress ListenAddress(const QString& value) {
+    try {
+        return ParseListenAddress(TextBytes(value));
+    } catch (const Exception& error) {
+        throw TOptionError{"--metrics: " + QString::fromUtf8(error.Message())};
+    }
 }
 
 } // namespace
@@ -85,7 +95,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "with its own connection and cycle; every line of output names its controller, each "
         "controller's summary is one line, and a last line (JSON: totals) sums them up and "
         "names the controllers that failed. The exit status is the most severe of theirs, in "
-        "the order 1, 3, 6, 4, 5, 0; 130 or 141 when the whole run was stopped.");
+        "the order 1, 3, 6, 4, 5, 0; 130 or 141 when the whole run was stopped.\n"
+        "\n"
+        "--metrics serves, for as long as the run runs, GET /metrics in the Prometheus text "
+        "format and GET / a status page that reloads itself. --nagios prints a plugin's one "
+        "line (the state, the counts and per item the slowest round trip as performance data) "
+        "and a line per failing controller, and exits 0 OK, 1 WARNING (a resend within "
+        "--max-resends, a round trip over --warning), 2 CRITICAL (a failed check, no reply, the "
+        "connection, replies out of step, a round trip over --critical) or 3 UNKNOWN (a usage "
+        "or definition error).");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the version.");
     const QCommandLineOption address(
@@ -133,9 +151,20 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "Judge the replies by the checks in FILE (default: NAME.checks.toml beside NAME.tst, "
         "when there is one).",
         "FILE");
-    parser.addOptions({help, version, address, port, hosts, interval, maxConnecting, cycles,
-                       duration, timeout, replyTimeout, maxResends, allowUnsolicited, json, quiet,
-                       junit, checks});
+    const QCommandLineOption metrics(
+        "metrics",
+        "Serve /metrics and a status page at ADDRESS:PORT while the run runs (127.0.0.1 when "
+        "only a port is given; an IPv6 address in brackets).",
+        "[ADDRESS:]PORT");
+    const QCommandLineOption nagios("nagios", "Report as a Nagios plugin (see below).");
+    const QCommandLineOption warning(
+        "warning", "With --nagios: WARNING when a round trip takes over MS ms.", "MS");
+    const QCommandLineOption critical(
+        "critical", "With --nagios: CRITICAL when a round trip takes over MS ms.", "MS");
+    parser.addOptions(
+        {help,   version,  address, port,         hosts,      interval,         maxConnecting,
+         cycles, duration, timeout, replyTimeout, maxResends, allowUnsolicited, json,
+         quiet,  junit,    checks,  metrics,      nagios,     warning,          critical});
     parser.addPositionalArgument("FILE", "The test definition (default default1.tst).", "[FILE]");
 
     TCommandLine line;
@@ -169,11 +198,18 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         options.timeoutMs = MsOfSecondsOption(parser, timeout);
         options.replyTimeoutMs = WholeNumber(parser, replyTimeout, 1, kMaxSeconds * 1000);
         options.maxResends = WholeNumber(parser, maxResends);
+        if (parser.isSet(metrics))
+            options.metrics = ListenAddress(parser.value(metrics));
+        if (parser.isSet(warning))
+            options.nagiosLimits.warningMs = WholeNumber(parser, warning);
+        if (parser.isSet(critical))
+            options.nagiosLimits.criticalMs = WholeNumber(parser, critical);
     } catch (const TOptionError& error) {
         return {TCommandLine::TAction::Error, {}, error.text};
     }
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
+    options.nagios = parser.isSet(nagios);
     options.allowUnsolicited = parser.isSet(allowUnsolicited);
     options.junitFile = parser.value(junit);
     options.checksFile = parser.value(checks);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "runner/http_service.h"
+#include "runner/nagios_report.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -26,10 +29,13 @@ struct TRunOptions {
     int intervalMs = 0;             // least time from the start of a pass to the start of the next
     int maxConnecting = kDefaultMaxConnecting; // connection attempts in flight at once
     bool quiet = false;                        // the summary only
-    bool allowUnsolicited = false; // replies no command awaited are reported, not failing
-    bool json = false;             // JSON Lines instead of aligned text
-    QString junitFile;             // empty: no JUnit report
-    QString checksFile;            // empty: the definition's own, if it has one
+    bool allowUnsolicited = false;         // replies no command awaited are reported, not failing
+    bool json = false;                     // JSON Lines instead of aligned text
+    QString junitFile;                     // empty: no JUnit report
+    QString checksFile;                    // empty: the definition's own, if it has one
+    std::optional<TListenAddress> metrics; // where /metrics and the status page are served
+    bool nagios = false;                   // the plugin's output and statuses instead
+    TNagiosThresholds nagiosLimits;        // --warning and --critical
 };
 
 // The command line read: run with options, or show help or the version, or

@@ -61,6 +61,8 @@ public:
     // after its command went out. The keys are tried in the order equals,
     // match, min, max, max_rtt_ms; the first that does not hold gives `why`.
     TVerdict Judge(const QByteArray& label, const QByteArray& reply, double rttMs) const;
+    // Whether replies of items labelled `label` are judged at all.
+    bool Has(const QByteArray& label) const { return m_checks.contains(label); }
 
 private:
     friend class TChecksParser;

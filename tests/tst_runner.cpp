@@ -110,6 +110,8 @@ private slots:
     void urgentByte();
     void interrupted_data();
     void interrupted();
+    void nagios_data();
+    void nagios();
     void helpAndVersion();
 
 private:
@@ -309,6 +311,12 @@ void TestRunner::failures_data() {
                                << "'localhost' is not a valid IPv4 address.";
     QTest::newRow("unknown option")
         << immediate << QStringList{"--cycle", "2"} << 2 << "zyl-test-run: Unknown option 'cycle'.";
+    QTest::newRow("metrics port not a number")
+        << immediate << QStringList{"--metrics", "127.0.0.1:x"} << 2
+        << "zyl-test-run: --metrics: 'x' is not a valid integer value";
+    QTest::newRow("metrics address taken")
+        << immediate << QStringList{"--metrics", "%1"} << 2
+        << "Cannot serve HTTP on 127.0.0.1:%1 (Address already in use)";
     QTest::newRow("timeout not seconds") << immediate << QStringList{"--timeout", "0"} << 2
                                          << "zyl-test-run: --timeout wants seconds from 0.001 "
                                             "to 2000000, not \"0\"";
@@ -333,7 +341,9 @@ void TestRunner::failures() {
     ::link(QFile::encodeName(m_folder.filePath("default1.tst")).constData(),
            QFile::encodeName(m_folder.filePath("hard.xml")).constData());
 
-    const Outcome outcome = RunRunner(m_folder.path(), options);
+    // The controller's own port is one the runner cannot listen on.
+    const Outcome outcome =
+        RunRunner(m_folder.path(), options.replaceInStrings("%1", QString::number(port)));
     QCOMPARE(outcome.exitCode, exitCode);
     QVERIFY2(QString::fromUtf8(outcome.err)
                  .split('\n')
@@ -817,8 +827,58 @@ void TestRunner::helpAndVersion() {
     outcome = RunRunner(m_folder.path(), {"--help"});
     QCOMPARE(outcome.exitCode, 0);
     for (const char* option : {"--address", "--port", "--cycles", "--duration", "--timeout",
-                               "--json", "--junit", "--allow-unsolicited", "6 replies out of step"})
+                               "--json", "--junit", "--allow-unsolicited", "6 replies out of step",
+                               "--metrics", "--nagios", "--warning", "--critical"})
         QVERIFY2(outcome.out.contains(option), option);
+}
+
+void TestRunner::nagios_data() {
+    QTest::addColumn<QStringList>("simOptions"); // empty: no controller at all
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // the start of standard output
+
+    const QString perf = "'Read Firmware'=0.";
+    QTest::newRow("ok") << QStringList{} << QStringList{} << 0
+                        << "ZYL OK - 1 controller, 3 replies | " + perf;
+    QTest::newRow("within the thresholds")
+        << QStringList{} << QStringList{"--warning", "500", "--critical", "900"} << 0
+        << "ZYL OK - 1 controller, 3 replies | " + perf;
+    QTest::newRow("over the warning")
+        << QStringList{"--delay", "60"} << QStringList{"--warning", "20"} << 1
+        << "ZYL WARNING - 1 controller, 3 replies, 1 not OK | " + perf;
+    QTest::newRow("over the critical")
+        << QStringList{"--delay", "60"} << QStringList{"--warning", "10", "--critical", "20"} << 2
+        << "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK | " + perf;
+    QTest::newRow("no reply") << QStringList{"--silent"} << QStringList{"--timeout", "1"} << 2
+                              << "ZYL CRITICAL - 1 controller, 0 replies, 1 not OK | "
+                                 "'Read Firmware'=U;;;0; 'Read Temp'=U;;;0; 'Poll'=U;;;0;\n"
+                                 "127.0.0.1:%1 CRITICAL - No complete reply for 1 s";
+    QTest::newRow("refused") << QStringList() << QStringList{} << 2
+                             << "ZYL CRITICAL - 1 controller, 0 replies, 1 not OK";
+    QTest::newRow("usage error") << QStringList{} << QStringList{"--warning", "soon"} << 3
+                                 << "ZYL UNKNOWN - --warning wants a whole number";
+    QTest::newRow("definition error") << QStringList{} << QStringList{"--hosts", "missing.hosts"}
+                                      << 3 << "ZYL UNKNOWN - Cannot open file missing.hosts.";
+}
+
+// The plugin's statuses, with its report alone on standard output.
+void TestRunner::nagios() {
+    QFETCH(QStringList, simOptions);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    SimProcess sim;
+    const quint16 port = simOptions.isEmpty() && exitCode == 2
+                             ? RefusedPort()
+                             : sim.Start(QStringList{"--quiet"} + simOptions);
+    Write(m_folder, Definition(port, kThreeItems), "plugin.tst");
+    const Outcome outcome =
+        RunRunner(m_folder.path(), QStringList{"--nagios", "plugin.tst"} + options);
+    QCOMPARE(outcome.exitCode, exitCode);
+    QVERIFY2(outcome.out.startsWith(out.replace("%1", QString::number(port)).toUtf8()),
+             outcome.out.constData());
+    QCOMPARE(outcome.out.count('\n'), exitCode == 0 || exitCode == 3 ? 1 : 2);
 }
 
 QTEST_GUILESS_MAIN(TestRunner)

@@ -3,6 +3,8 @@
 // from controllers kept as text.
 #include "fleet_fixture.h"
 #include "runner/status_page.h"
+#include "test_support.h"
+#include "testsupport/sim_process.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -18,28 +20,34 @@ private slots:
     void restCounted();
     void escaped_data();
     void escaped();
+    void live();
 
 private:
-    // The page's DOM as headless Chromium built it.
+    // The page's DOM as headless Chromium built it, from a file or a server.
     static QByteArray Dom(const QByteArray& page);
+    static QByteArray DomAt(const QString& url);
     // The text of each cell of each row of the controllers' table.
     static QList<QStringList> Rows(const QByteArray& dom);
 };
 
 QByteArray TestStatusPage::Dom(const QByteArray& page) {
-    const QString chromium = QStandardPaths::findExecutable("chromium");
-    if (chromium.isEmpty())
-        return {};
     QTemporaryDir dir;
     QFile file(dir.filePath("status.html"));
     if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size())
         return {};
     file.close();
+    return DomAt(QUrl::fromLocalFile(file.fileName()).toString());
+}
+
+QByteArray TestStatusPage::DomAt(const QString& url) {
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty())
+        return {};
+    QTemporaryDir dir;
     QProcess browser;
     // As root Chromium runs only without its sandbox; the page is ours.
     browser.start(chromium, {"--headless", "--no-sandbox", "--disable-gpu",
-                             "--user-data-dir=" + dir.filePath("profile"), "--dump-dom",
-                             QUrl::fromLocalFile(file.fileName()).toString()});
+                             "--user-data-dir=" + dir.filePath("profile"), "--dump-dom", url});
     if (!browser.waitForFinished(60000))
         return {};
     return browser.readAllStandardOutput();
@@ -127,6 +135,51 @@ void TestStatusPage::escaped() {
     QVERIFY(page.contains("<code>" + shown + "</code>"));
     QVERIFY(page.contains(" " + shown + ": " + shown + "</td>"));
     QVERIFY(!page.contains(label) || label == shown);
+}
+
+// The page a running runner serves, fed by its controllers: one given up,
+// one failing its check, one passing.
+void TestStatusPage::live() {
+    if (qEnvironmentVariable("CONTROLLER_SIM").isEmpty())
+        QSKIP("CONTROLLER_SIM is not set (CTest sets it)");
+    SimProcess good, wrong;
+    const QByteArray refused = "127.0.0.1:" + QByteArray::number(RefusedPort());
+    const QByteArray passing = "127.0.0.1:" + QByteArray::number(good.Start({"--quiet"}));
+    const QByteArray failing =
+        "127.0.0.1:" + QByteArray::number(wrong.Start({"--quiet", "--wrong-reading"}));
+    QTemporaryDir dir;
+    const auto write = [&dir](const QString& name, const QByteArray& text) {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    QVERIFY(write("site.tst", "IP=127.0.0.1\r\nPort=1\r\nRead Temp=[0A!?rt]\r\n"));
+    QVERIFY(write("site.checks.toml",
+                  "[\"Read Temp\"]\nmatch = '\\[0A!rt=(\\d+(?:\\.\\d+)?)\\]'\nmax = 60\n"));
+    QVERIFY(write("site.hosts", passing + '\n' + failing + '\n' + refused + '\n'));
+    const QString port = QString::number(RefusedPort());
+    QProcess runner;
+    runner.setWorkingDirectory(dir.path());
+    runner.start(ZYL_TEST_RUN_PATH, {"--cycles", "0", "--quiet", "--metrics", port, "--hosts",
+                                     "site.hosts", "site.tst"});
+    QVERIFY(runner.waitForStarted());
+    QTest::qWait(1500);
+    const QByteArray dom = DomAt("http://127.0.0.1:" + port + "/");
+    runner.kill();
+    runner.waitForFinished();
+    if (dom.isEmpty())
+        QSKIP("headless Chromium is missing or failed (scripts/setup installs chromium)");
+    QList<QStringList> rows = Rows(dom);
+    QCOMPARE(rows.size(), 3);
+    // The failing two first, the one changed last leading.
+    QCOMPARE(rows[2], QStringList({passing, "up", "", "[0A!rt=38.5] | pass"}));
+    if (rows[0][0] != refused)
+        rows.swapItemsAt(0, 1);
+    QCOMPARE(rows[0][0], refused);
+    QVERIFY2(rows[0][1].startsWith("given up at "), qPrintable(rows[0][1]));
+    QVERIFY2(rows[0][2].endsWith("Connection refused)"), qPrintable(rows[0][2]));
+    QCOMPARE(rows[1].mid(0, 2), QStringList({failing, "up"}));
+    QVERIFY2(rows[1][2].endsWith("Read Temp: 72.5 above max 60"), qPrintable(rows[1][2]));
+    QCOMPARE(rows[1][3], "[0A!rt=72.5] | fail: 72.5 above max 60");
 }
 
 QTEST_GUILESS_MAIN(TestStatusPage)
