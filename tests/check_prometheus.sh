@@ -22,10 +22,11 @@ for tool in curl ss; do
     command -v $tool >/dev/null || fail "$tool is missing (scripts/setup installs it)"
 done
 
-# A port nothing listens on, from a range of this process's own.
+# A port no socket uses, below the system's range for outgoing connections
+# (from 32768), from a range of this process's own.
 free_port() {
-    candidate=$((30000 + ($$ * 7 + $1) % 20000))
-    while [ -n "$(ss -Hltn "sport = :$candidate")" ]; do candidate=$((candidate + 1)); done
+    candidate=$((10000 + ($$ * 7 + $1) % 20000))
+    while [ -n "$(ss -Hatn "sport = :$candidate")" ]; do candidate=$((candidate + 1)); done
     echo $candidate
 }
 
