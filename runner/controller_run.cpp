@@ -1,57 +1,45 @@
 #include "runner/controller_run.h"
 
-#include "base/convert.h"
 #include "base/exceptions.h"
 #include "base/guard.h"
 #include "base/text.h"
+#include "runner/run_logging.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
-
-namespace {
-
-QByteArray SecondsText(int ms) {
-    return QByteArray::number(double(ms) / 1000, 'g', 6) + " s";
-}
-
-} // namespace
 
 TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options,
                                const TReplyChecks& checks, TTimerQueue& timers, TRunOutput& output,
                                bool brief)
     : m_definition(std::move(definition)), m_options(options), m_checks(checks),
       m_controller(m_definition.address + ':' + m_definition.port), m_output(output),
-      m_brief(brief), m_socket(std::make_unique<TClientSocket>(nullptr)),
-      m_sendTimer(timers, Handler(&TControllerRun::SendTick)),
-      m_watchdog(timers, Handler(&TControllerRun::WatchdogTick)),
-      m_giveUp(timers, Handler(&TControllerRun::GiveUp)),
-      m_tallies(size_t(m_definition.items.size()) + 1) {
+      m_brief(brief), m_socket(NewSocket()),
+      m_sendTimer(timers, TimerHandler(&TControllerRun::SendTick)),
+      m_watchdog(timers, TimerHandler(&TControllerRun::WatchdogTick)),
+      m_giveUp(timers, TimerHandler(&TControllerRun::GiveUp)),
+      m_redial(timers, [this] { Guarded([this] { RedialDue(); }); }),
+      m_backoff(options.reconnectMaxMs), m_tallies(size_t(m_definition.items.size()) + 1) {
     m_cycle.CommandOf = [this](int slot) { return m_definition.Item(slot).command; };
     m_cycle.ItemCount = [this] { return m_definition.itemCount; };
     for (const TRunItem& item : m_definition.items)
         m_tallies[size_t(item.slot)].item = item;
-
-    m_socket->OnConnect = TSocketNotifyEvent(this, &TControllerRun::SocketConnect);
-    m_socket->OnDisconnect = TSocketNotifyEvent(this, &TControllerRun::SocketDisconnect);
-    m_socket->OnError = TSocketErrorEvent(this, &TControllerRun::SocketError);
-    m_socket->OnRead = TSocketNotifyEvent(this, &TControllerRun::SocketRead);
-
     m_clock.start();
 }
 
 TControllerRun::~TControllerRun() = default;
 
-void TControllerRun::Handle(const std::function<void()>& handler) {
+void TControllerRun::FailOnError(const std::function<void()>& work) {
     try {
-        handler();
+        work();
     } catch (const Exception& error) {
-        Finish(kRunConnection, ConnectionMessage(ErrorDisplayText(error.Message()), "failed"));
+        LoseConnection(kRunConnection,
+                       ConnectionMessage(ErrorDisplayText(error.Message()), "failed"),
+                       error.Message());
     }
 }
 
-std::function<void()> TControllerRun::Handler(void (TControllerRun::*handler)()) {
-    return [this, handler] { Guarded([&] { Handle([&] { (this->*handler)(); }); }); };
+std::function<void()> TControllerRun::TimerHandler(void (TControllerRun::*handler)()) {
+    return [this, handler] { Guarded([&] { FailOnError([&] { (this->*handler)(); }); }); };
 }
 
 void TControllerRun::ArmSend() {
@@ -63,46 +51,6 @@ void TControllerRun::ArmSend() {
         delayMs = std::max<qint64>(delayMs, m_options.intervalMs -
                                                 (m_clock.nsecsElapsed() - m_passStartNs) / 1000000);
     m_sendTimer.Start(int(delayMs));
-}
-
-void TControllerRun::Start() {
-    m_started = QDateTime::currentDateTimeUtc();
-    m_clock.start();
-    m_giveUp.Start(m_options.timeoutMs);
-    Handle([this] {
-        m_socket->SetPort(StrToPort(m_definition.port));
-        m_socket->SetAddress(m_definition.address);
-        m_socket->SetActive(true);
-    });
-}
-
-void TControllerRun::SocketConnect(QObject*, TCustomWinSocket*) {
-    m_everConnected = true;
-    Feed.Connected();
-    // As Start Test does: the first command goes out one send delay later.
-    ArmSend();
-    EndAttempt();
-}
-
-void TControllerRun::EndAttempt() {
-    if (!std::exchange(m_attemptOver, true) && AttemptEnded)
-        AttemptEnded();
-}
-
-void TControllerRun::SocketDisconnect(QObject*, TCustomWinSocket*) {
-    if (!m_finishing)
-        Finish(kRunConnection, ConnectionMessage("Disconnected from " + m_definition.address,
-                                                 "closed by the peer"));
-}
-
-void TControllerRun::SocketError(QObject*, TCustomWinSocket*, TErrorEvent, int& code) {
-    // Reported here with the controller and the reason, so the component
-    // raises nothing of its own.
-    const int error = std::exchange(code, 0);
-    if (!m_finishing)
-        Finish(kRunConnection, ConnectionMessage(ErrorDisplayText("Asynchronous socket error " +
-                                                                  QByteArray::number(error)),
-                                                 std::strerror(error)));
 }
 
 void TControllerRun::SendTick() {
@@ -120,12 +68,17 @@ void TControllerRun::SendTick() {
     // The wait for an answer starts with each command.
     if (!send.resend)
         m_giveUp.Start(m_options.timeoutMs);
+    else
+        qCDebug(lcRunner, "%s: resending slot %d, resend %d", m_controller.constData(), send.slot,
+                m_replies.Resends());
     m_socket->WinSocket()->SendString(send.command);
 }
 
-void TControllerRun::SocketRead(QObject*, TCustomWinSocket* socket) {
-    Handle([&] {
+void TControllerRun::SocketRead(QObject* sender, TCustomWinSocket* socket) {
+    FailOnError([&] {
         const QByteArray bytes = socket->ReceiveString();
+        if (m_finishing || !Current(sender))
+            return;
         // All they hold is reported before the last pass may end the run.
         bool passEnded = false;
         bool answered = false;
@@ -155,10 +108,20 @@ void TControllerRun::RecordReply(TReplyRecord record) {
         m_giveUp.Stop();
         record.verdict = m_checks.Judge(record.label, record.reply, record.rttMs);
         m_tallies[size_t(record.slot)].AddReply(record, m_options.maxResends);
+        NoteFailures(record);
     }
     Feed.Reply(record);
     m_output.Reply(m_controller, record);
     CheckOutput();
+}
+
+void TControllerRun::NoteFailures(const TReplyRecord& record) {
+    TOutageLog& log = m_summary.connection;
+    if (record.verdict.outcome == TVerdict::TOutcome::Fail)
+        log.Failed(record.time, record.label, record.verdict.why);
+    if (record.resends > m_options.maxResends)
+        log.Failed(record.time, record.label,
+                   "answered after " + Counted(record.resends, "resend", "resends"));
 }
 
 void TControllerRun::RecordUnsolicited(const TReplyMatcher::TReceived& received) {
@@ -174,6 +137,8 @@ void TControllerRun::RecordUnsolicited(const TReplyMatcher::TReceived& received)
         return;
     const TRunItem item = m_definition.Item(received.displaces);
     // Any reply of the run may be one of a shifted stream.
+    qCDebug(lcRunner, "%s: %lld bytes out of step after slot %d", m_controller.constData(),
+            static_cast<long long>(bytes.size()), received.displaces);
     for (TItemTally& tally : m_tallies)
         tally.AddOutOfStep(bytes, received.displaces);
     Finish(kRunOutOfStep, "Replies out of step: a reply came after slot " +
@@ -202,55 +167,49 @@ void TControllerRun::WatchdogTick() {
         ArmSend();
 }
 
-void TControllerRun::GiveUp() {
-    if (!m_everConnected) {
-        Finish(kRunConnection, ErrorDisplayText("Could not connect to " + m_controller +
-                                                " within " + SecondsText(m_options.timeoutMs)));
-        return;
-    }
-    const TRunItem item = m_definition.Item(m_cycle.TestStep);
-    Finish(kRunNoReply,
-           ErrorDisplayText("No complete reply for " + SecondsText(m_options.timeoutMs) +
-                            ": gave up waiting on slot " + QByteArray::number(item.slot) + " (" +
-                            item.label + ")"));
+void TControllerRun::CountPendingResends() {
+    if (m_replies.Awaiting())
+        m_tallies[size_t(m_replies.AwaitedSlot())].resends += m_replies.Resends();
 }
 
 void TControllerRun::Finish(int status, QByteArray message) {
     if (m_finishing)
         return;
     m_finishing = true;
-    for (TTimerQueue::TTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp})
+    for (TTimerQueue::TTimer* timer : {&m_sendTimer, &m_watchdog, &m_giveUp, &m_redial})
         timer->Stop();
-    if (status == kRunCompleted && !m_everConnected) {
-        status = kRunConnection;
+    m_watchedMs = m_clock.elapsed();
+    m_summary.connection.RunEnded(m_watchedMs);
+    const TOutageLog& log = m_summary.connection;
+    if (status == kRunCompleted && message.isEmpty())
         message =
-            ErrorDisplayText("Could not connect to " + m_controller + " before the run ended");
-    }
+            !m_everConnected
+                ? ErrorDisplayText("Could not connect to " + m_controller + " before the run ended")
+            : log.Outages() > 0
+                ? "Connection lost " + Counted(qsizetype(log.Outages()), "time", "times") +
+                      ", down " + SecondsText(log.DownMs()) + " in all"
+                : QByteArray();
     const bool awaiting = m_replies.Awaiting();
     const int pending = awaiting ? m_replies.AwaitedSlot() : m_cycle.TestStep;
     const int resends = m_replies.Resends();
-    // The resends went out however the run ends.
-    if (awaiting)
-        m_tallies[size_t(pending)].resends += resends;
+    CountPendingResends();
     const QByteArray cycle = QByteArray::number(m_replies.Pass());
-    if (status == kRunCompleted) {
-        // A command resent more often than accepted fails even when the run
-        // ended before its reply could come.
-        if (awaiting && resends > m_options.maxResends)
-            m_tallies[size_t(pending)].AddFailure("cycle " + cycle + ": no reply after " +
-                                                  Counted(resends, "resend", "resends") +
-                                                  " when the run ended");
-        const auto any = [this](int TItemTally::*count) {
-            return std::any_of(m_tallies.begin(), m_tallies.end(),
-                               [count](const TItemTally& tally) { return tally.*count > 0; });
-        };
-        // A failed check, then too many resends, fail a run that ran its course.
-        status = any(&TItemTally::failed)         ? kRunCheckFailed
-                 : any(&TItemTally::failureCount) ? kRunResends
-                                                  : kRunCompleted;
-    } else if (!m_lastPassEnded && pending >= 1 && pending <= kSlotCount) {
+    // A command resent more often than accepted fails even when the run
+    // ended before its reply could come.
+    if (status == kRunCompleted && awaiting && resends > m_options.maxResends)
+        m_tallies[size_t(pending)].AddFailure("cycle " + cycle + ": no reply after " +
+                                              Counted(resends, "resend", "resends") +
+                                              " when the run ended");
+    const auto any = [this](qint64 TItemTally::*count) {
+        return std::any_of(m_tallies.begin(), m_tallies.end(),
+                           [count](const TItemTally& tally) { return tally.*count > 0; });
+    };
+    const int stoppedWith = status;
+    status = ControllerStatus({stoppedWith, m_everConnected, any(&TItemTally::failed),
+                               any(&TItemTally::failureCount), log.Outages()});
+    if (stoppedWith != kRunCompleted && !m_lastPassEnded && pending >= 1 && pending <= kSlotCount) {
         m_end.failingSlot = pending;
-        m_end.failed = status == kRunNoReply;
+        m_end.failed = stoppedWith == kRunNoReply;
         m_end.details = awaiting
                             ? m_replies.Unanswered()
                             : QByteArrayList{"the run ended before its turn in cycle " + cycle};
@@ -268,6 +227,7 @@ void TControllerRun::Finish(int status, QByteArray message) {
 }
 
 void TControllerRun::Conclude() {
+    CloseLost();
     m_socket->SetActive(false);
     m_socket.reset();
     // Before a connection there is no item the run stopped at.
@@ -292,8 +252,18 @@ void TControllerRun::Conclude() {
 }
 
 TSuiteResult TControllerRun::SuiteResult(const QString& name) const {
-    TSuiteResult suite{name, m_started, double(m_clock.elapsed()) / 1000, {}};
+    // The time this controller was watched, not the whole run's.
+    TSuiteResult suite{
+        name, m_started, double(m_watchedMs >= 0 ? m_watchedMs : m_clock.elapsed()) / 1000, {}};
     for (const TRunItem& item : m_definition.items)
         suite.cases.append(CaseOf(m_tallies[size_t(item.slot)], m_end));
+    const TOutageLog& log = m_summary.connection;
+    if (log.Outages() > 0)
+        suite.cases.append({{0, "connection", {}},
+                            TCaseResult::TKind::Failed,
+                            Counted(qsizetype(log.Outages()), "outage", "outages") + ", down " +
+                                SecondsText(log.DownMs()) + " in all",
+                            OutageDetails(log),
+                            std::nullopt});
     return suite;
 }

@@ -2,9 +2,11 @@
 
 #include "connection/client_socket.h"
 #include "runner/junit_report.h"
+#include "runner/reconnect_backoff.h"
 #include "runner/run_definition.h"
 #include "runner/run_options.h"
 #include "runner/run_report.h"
+#include "runner/run_status.h"
 #include "runner/timer_queue.h"
 #include "runner/view_feed.h"
 #include "sequencing/reply_matcher.h"
@@ -17,19 +19,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-// How a headless run ended, as its exit status.
-enum TRunStatus : int {
-    kRunCompleted = 0,     // every requested pass, or the duration, ran out, and every reply passed
-    kRunConnection = 1,    // the connection could not be made or was lost
-    kRunUsage = 2,         // the command line or the definition is unusable
-    kRunNoReply = 3,       // the controller stopped answering
-    kRunCheckFailed = 4,   // every pass completed, but a reply failed its check
-    kRunResends = 5,       // a reply needed more resends than the run accepts
-    kRunOutOfStep = 6,     // a reply came that no command awaited: replies may be on wrong items
-    kRunInterrupted = 130, // SIGINT, SIGTERM or SIGHUP
-    kRunOutputClosed = 141, // standard output went away (a closed pipe)
-};
 
 // One controller's headless run: connects with the client socket component
 // and drives the test cycle with a send timer and a watchdog as the window
@@ -44,16 +33,24 @@ public:
                    const TReplyChecks& checks, TTimerQueue& timers, TRunOutput& output, bool brief);
     ~TControllerRun() override;
 
-    // Starts the connection attempt. When the component refuses at once, the
-    // run ends as a lost connection does.
+    // Starts the run's clock and its first connection attempt. When the
+    // component refuses at once, the run ends (or, with --reconnect, waits to
+    // dial again) as for a lost connection.
     void Start();
+    // Another connection attempt after an outage, once the owner has a place
+    // for it among the attempts in flight.
+    void Redial() { Dial(); }
+    bool Finishing() const { return m_finishing; }
     // Stops sending, closes the connection and reports. kRunCompleted ends
     // the run as its duration running out does.
     void Interrupt(int status = kRunInterrupted) { Finish(status); }
 
-    // Called once when the connection attempt is over: connected, or the
-    // run ended before it was.
+    // Called once when a connection attempt is over: connected, failed, or
+    // the run ended before it was.
     std::function<void()> AttemptEnded;
+    // With --reconnect, the wait after an outage ran out: the owner calls
+    // Redial when an attempt may start.
+    std::function<void()> RedialDue;
     // Called once from the event loop when the run has closed the connection
     // and written its summary, which it passes on.
     std::function<void(const TRunSummary& summary)> Finished;
@@ -75,16 +72,33 @@ private:
     void WatchdogTick();
     void GiveUp();
 
-    // Runs a handler; an error it raises ends this run (status 1).
-    void Handle(const std::function<void()>& handler);
-    // A timer's handler, run inside the guard and Handle.
-    std::function<void()> Handler(void (TControllerRun::*handler)());
+    // Runs work; an error it raises ends this run (status 1), or with
+    // --reconnect is an outage.
+    void FailOnError(const std::function<void()>& work);
+    // A timer's handler, run inside the guard and FailOnError.
+    std::function<void()> TimerHandler(void (TControllerRun::*handler)());
+    std::unique_ptr<TClientSocket> NewSocket();
+    void Dial();
+    // Whether a notification comes from the socket of the connection under
+    // way rather than one being closed.
+    bool Current(QObject* sender) const { return sender == m_socket.get(); }
+    // The connection failed, was lost or given up: with --reconnect, an
+    // outage (reported when it begins) and a redial after the backoff;
+    // otherwise the end of the run with status.
+    void LoseConnection(int status, const QByteArray& message, const QByteArray& reason);
+    void CloseLost();
+    void ReportReconnected();
+    // The resends of the command awaiting its reply went out, whatever
+    // becomes of it.
+    void CountPendingResends();
     // Arms the send timer for the next command: the send delay, or longer
     // where --interval holds the next pass back.
     void ArmSend();
     // A reply, or a late answer to a resent command: reported, but only a
     // reply is judged and counted.
     void RecordReply(TReplyRecord record);
+    // Keeps a failed check or too many resends among the last failures.
+    void NoteFailures(const TReplyRecord& record);
     void RecordUnsolicited(const TReplyMatcher::TReceived& received);
     // Ends the run when standard output has gone.
     void CheckOutput();
@@ -120,6 +134,9 @@ private:
     TTimerQueue::TTimer m_sendTimer;
     TTimerQueue::TTimer m_watchdog;
     TTimerQueue::TTimer m_giveUp;
+    TTimerQueue::TTimer m_redial; // the backoff after an outage
+    TReconnectBackoff m_backoff;
+    std::unique_ptr<TClientSocket> m_closing; // the lost connection's, closed from the loop
     QElapsedTimer m_clock;
     // Restarted when dialling starts; set here for a run stopped before.
     QDateTime m_started = QDateTime::currentDateTimeUtc();
@@ -128,6 +145,7 @@ private:
     bool m_attemptOver = false;
     bool m_finishing = false;
     bool m_lastPassEnded = false;
+    qint64 m_watchedMs = -1; // from the start to the end of the run; -1: not over
     TRunEnd m_end;
     qint64 m_passStartNs = -1;         // when the current pass sent its first item
     TRunSummary m_summary;             // its counts of data that was no reply, then the whole of it

@@ -3,34 +3,11 @@
 #include "base/guard.h"
 #include "runner/run_logging.h"
 
+#include <QScopedValueRollback>
+
 #include <numeric>
 
 namespace {
-
-// Which of two controllers' statuses the run reports: the one an operator
-// must act on first. A stopped run (signal, closed output) overrides all.
-// Out of step comes before a failed check or resends: those verdicts may be
-// about other items' replies.
-int Severity(int status) {
-    switch (status) {
-    case kRunCompleted:
-        return 0;
-    case kRunResends:
-        return 1;
-    case kRunCheckFailed:
-        return 2;
-    case kRunOutOfStep:
-        return 3;
-    case kRunNoReply:
-        return 4;
-    case kRunConnection:
-        return 5;
-    case kRunUsage:
-        return 6;
-    default:
-        return 7;
-    }
-}
 
 QByteArray StatusText(int status) {
     switch (status) {
@@ -60,6 +37,10 @@ TFleetRun::TFleetRun(const TRunDefinition& definition, const QList<TEndpoint>& e
                                                     output, brief);
         run->AttemptEnded = [this] {
             --m_dialling;
+            DialNext();
+        };
+        run->RedialDue = [this, controller = run.get()] {
+            m_redials.push_back(controller);
             DialNext();
         };
         run->Finished = [this](const TRunSummary& summary) { ControllerFinished(summary); };
@@ -97,16 +78,27 @@ void TFleetRun::DialNext() {
     // loop below takes it, rather than a call nested once per controller.
     if (m_inDial)
         return;
-    m_inDial = true;
-    while (m_stopStatus < 0 && m_dialling < m_options.maxConnecting &&
-           m_nextToDial < m_runs.size()) {
-        ++m_dialling;
-        qCDebug(lcRunner, "dialling %s, %d of at most %d connecting",
-                m_runs[m_nextToDial]->Controller().constData(), m_dialling,
-                m_options.maxConnecting);
-        m_runs[m_nextToDial++]->Start();
+    // Dialling goes on after an escaping error.
+    const QScopedValueRollback<bool> inDial(m_inDial, true);
+    while (m_stopStatus < 0 && m_dialling < m_options.maxConnecting) {
+        if (!m_redials.empty()) {
+            TControllerRun* run = m_redials.front();
+            m_redials.pop_front();
+            if (run->Finishing())
+                continue;
+            ++m_dialling;
+            qCDebug(lcRunner, "dialling %s again", run->Controller().constData());
+            run->Redial();
+        } else if (m_nextToDial < m_runs.size()) {
+            ++m_dialling;
+            qCDebug(lcRunner, "dialling %s, %d of at most %d connecting",
+                    m_runs[m_nextToDial]->Controller().constData(), m_dialling,
+                    m_options.maxConnecting);
+            m_runs[m_nextToDial++]->Start();
+        } else {
+            return;
+        }
     }
-    m_inDial = false;
 }
 
 void TFleetRun::Interrupt(int status) {
@@ -119,10 +111,10 @@ void TFleetRun::Interrupt(int status) {
 }
 
 void TFleetRun::ControllerFinished(const TRunSummary& summary) {
-    m_replies += std::accumulate(summary.items.begin(), summary.items.end(), 0,
-                                 [](int sum, const TItemTally& t) { return sum + t.replies; });
-    m_resends += std::accumulate(summary.items.begin(), summary.items.end(), 0,
-                                 [](int sum, const TItemTally& t) { return sum + t.resends; });
+    m_replies += std::accumulate(summary.items.begin(), summary.items.end(), qint64(0),
+                                 [](qint64 sum, const TItemTally& t) { return sum + t.replies; });
+    m_resends += std::accumulate(summary.items.begin(), summary.items.end(), qint64(0),
+                                 [](qint64 sum, const TItemTally& t) { return sum + t.resends; });
     if (summary.exitStatus != kRunCompleted) {
         TRunSummary failed = summary;
         failed.items.clear();
@@ -130,8 +122,7 @@ void TFleetRun::ControllerFinished(const TRunSummary& summary) {
             failed.reason = StatusText(summary.exitStatus);
         m_failed.append(failed);
     }
-    if (Severity(summary.exitStatus) > Severity(m_status))
-        m_status = summary.exitStatus;
+    m_status = MoreSevere(m_status, summary.exitStatus);
     if (m_output.Closed())
         Interrupt(kRunOutputClosed);
     if (++m_finished < m_runs.size())

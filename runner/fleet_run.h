@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -38,6 +39,8 @@ public:
     const QList<TRunSummary>& Failed() const { return m_failed; }
 
 private:
+    // Starts attempts while fewer than --max-connecting are in flight:
+    // redials first, then the controllers not dialled yet.
     void DialNext();
     void ControllerFinished(const TRunSummary& summary);
 
@@ -48,13 +51,14 @@ private:
     QTimer m_duration;
     QTimer m_flush;
     size_t m_nextToDial = 0;
+    std::deque<TControllerRun*> m_redials; // waiting for a place to dial again
     int m_dialling = 0;
     bool m_inDial = false;
     int m_stopStatus = -1; // the status every run was ended with, if any
     // What the ended runs add up to.
     size_t m_finished = 0;
-    int m_replies = 0;
-    int m_resends = 0;
+    qint64 m_replies = 0;
+    qint64 m_resends = 0;
     int m_status = kRunCompleted;
     QList<TRunSummary> m_failed; // without their items
 };

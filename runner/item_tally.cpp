@@ -16,7 +16,7 @@ void TItemTally::AddReply(const TReplyRecord& record, int maxResends) {
     afterResend += record.AfterResend() ? 1 : 0;
     passed += record.verdict.outcome == TVerdict::TOutcome::Pass ? 1 : 0;
     failed += record.verdict.outcome == TVerdict::TOutcome::Fail ? 1 : 0;
-    rttMs.push_back(record.rttMs);
+    rtt.Add(record.rttMs);
     last = record;
     const QByteArray cycle = "cycle " + QByteArray::number(record.cycle) + ": ";
     if (record.verdict.outcome == TVerdict::TOutcome::Fail)

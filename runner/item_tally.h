@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/rtt_histogram.h"
 #include "runner/junit_report.h"
 #include "runner/run_definition.h"
 #include "sequencing/reply_record.h"
@@ -7,22 +8,21 @@
 #include <QByteArrayList>
 
 #include <optional>
-#include <vector>
 
 // What one item got over a run.
 struct TItemTally {
     TRunItem item;
-    int replies = 0;
-    int resends = 0;
-    int afterResend = 0; // replies that completed after a resend
-    int passed = 0;      // replies that passed their check
-    int failed = 0;      // replies that failed it
-    std::vector<double> rttMs;
+    qint64 replies = 0;
+    qint64 resends = 0;
+    qint64 afterResend = 0; // replies that completed after a resend
+    qint64 passed = 0;      // replies that passed their check
+    qint64 failed = 0;      // replies that failed it
+    TRttHistogram rtt;
     std::optional<TReplyRecord> last;
     // Why cycles failed, a line each, bytes as they came (each report
     // escapes them): the first kMaxFailureTexts of them.
     QByteArrayList failures;
-    int failureCount = 0;
+    qint64 failureCount = 0;
     static constexpr int kMaxFailureTexts = 100;
 
     // Counts a reply, and fails its cycle when it failed its check or

@@ -15,8 +15,10 @@ void WriteCase(QXmlStreamWriter& xml, const QString& suiteName, const TCaseResul
     using TKind = TCaseResult::TKind;
     xml.writeStartElement("testcase");
     xml.writeAttribute("classname", suiteName);
-    xml.writeAttribute("name",
-                       QString::number(result.item.slot) + " " + EscapedLine(result.item.label));
+    // Slot 0 is no item: the case of the connection itself.
+    const QString label = EscapedLine(result.item.label);
+    xml.writeAttribute(
+        "name", result.item.slot > 0 ? QString::number(result.item.slot) + " " + label : label);
     xml.writeAttribute("time", result.last ? QString::number(result.last->rttMs / 1000, 'f', 6)
                                            : QStringLiteral("0"));
     if (result.kind != TKind::Passed) {

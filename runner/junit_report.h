@@ -11,7 +11,7 @@
 
 #include <optional>
 
-// How one item ended, for the JUnit report.
+// How one item ended, for the JUnit report; slot 0 for the connection.
 struct TCaseResult {
     enum class TKind { Passed, Failed, Error, Skipped };
     TRunItem item;

@@ -1,14 +1,9 @@
 #include "runner/run_figures.h"
 
-#include "base/percentile.h"
-
-#include <algorithm>
-
-std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms) {
-    if (ms.empty())
+std::optional<TRoundTrips> RoundTripsOf(const TRttHistogram& rtt) {
+    if (rtt.Count() == 0)
         return std::nullopt;
-    std::sort(ms.begin(), ms.end());
-    return TRoundTrips{ms.front(), NearestRank(ms, 0.5), NearestRank(ms, 0.99), ms.back()};
+    return TRoundTrips{rtt.MinMs(), rtt.PercentileMs(50), rtt.PercentileMs(99), rtt.MaxMs()};
 }
 
 TTotals TotalsOf(const QList<TItemTally>& items) {
@@ -17,10 +12,9 @@ TTotals TotalsOf(const QList<TItemTally>& items) {
         totals.replies += tally.replies;
         totals.resends += tally.resends;
         totals.afterResend += tally.afterResend;
-        totals.rttMs.insert(totals.rttMs.end(), tally.rttMs.begin(), tally.rttMs.end());
+        totals.rttMs.Merge(tally.rtt);
     }
-    if (!totals.rttMs.empty())
-        totals.slowestMs = *std::max_element(totals.rttMs.begin(), totals.rttMs.end());
+    totals.slowestMs = totals.rttMs.MaxMs();
     return totals;
 }
 

@@ -5,18 +5,18 @@
 #include <QList>
 
 #include <optional>
-#include <vector>
 
 struct TRoundTrips {
     double min, median, p99, max;
 };
-// Nearest-rank statistics of round-trip times; nothing for no times.
-std::optional<TRoundTrips> RoundTripsOf(std::vector<double> ms);
+// Round-trip statistics, the percentiles within 1 % of the nearest rank;
+// nothing for no round trips.
+std::optional<TRoundTrips> RoundTripsOf(const TRttHistogram& rtt);
 
 // A run's figures over all its items.
 struct TTotals {
-    int replies = 0, resends = 0, afterResend = 0;
-    std::vector<double> rttMs;
+    qint64 replies = 0, resends = 0, afterResend = 0;
+    TRttHistogram rttMs;
     double slowestMs = 0;
 };
 TTotals TotalsOf(const QList<TItemTally>& items);

@@ -31,12 +31,14 @@ int WholeNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
 }
 
 // The option's value, given in seconds, in whole milliseconds.
-int MsOfSecondsOption(const QCommandLineParser& parser, const QCommandLineOption& option) {
+int MsOfSecondsOption(const QCommandLineParser& parser, const QCommandLineOption& option,
+                      double least = 0.001) {
     bool ok = false;
     const double seconds = parser.value(option).toDouble(&ok);
-    if (!ok || !std::isfinite(seconds) || seconds < 0.001 || seconds > kMaxSeconds)
-        throw TOptionError{QStringLiteral("--%1 wants seconds from 0.001 to %2, not \"%3\"")
+    if (!ok || !std::isfinite(seconds) || seconds < least || seconds > kMaxSeconds)
+        throw TOptionError{QStringLiteral("--%1 wants seconds from %2 to %3, not \"%4\"")
                                .arg(option.names().constFirst())
+                               .arg(least)
                                .arg(kMaxSeconds)
                                .arg(parser.value(option))};
     return int(std::lround(seconds * 1000));
@@ -103,7 +105,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "and a line per failing controller, and exits 0 OK, 1 WARNING (a resend within "
         "--max-resends, a round trip over --warning), 2 CRITICAL (a failed check, no reply, the "
         "connection, replies out of step, a round trip over --critical) or 3 UNKNOWN (a usage "
-        "or definition error).");
+        "or definition error).\n"
+        "\n"
+
+        "--reconnect watches a site: a controller whose connection cannot be made, is lost or "
+        "is given up (--timeout) is dialled again, 1 s later, then 1.6 times longer after each "
+        "further failure (+-20 %, at most --reconnect-max), 1 s again once a connection has held "
+        "a minute; its cycle resumes at the item it was on. Each outage is reported as it "
+        "starts (\"outage\": reason) and ends (\"reconnected\": true, down_ms, attempts); the "
+        "summary counts them, and a run with an outage ends with status 1.");
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Show the version.");
     const QCommandLineOption address(
@@ -125,6 +135,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Have at most N connection attempts in flight (default %1).")
             .arg(kDefaultMaxConnecting),
         "N");
+    const QCommandLineOption reconnect(
+        "reconnect", "Dial a controller again whose connection failed, was lost or was given up.");
+    const QCommandLineOption reconnectMax(
+        "reconnect-max",
+        QStringLiteral("Wait at most SECONDS before dialling again (default %1, at least 1).")
+            .arg(TReconnectBackoff::kDefaultMaxMs / 1000),
+        "SECONDS");
     const QCommandLineOption cycles("cycles", "Stop after N passes over the items (default 1).",
                                     "N", "1");
     const QCommandLineOption duration("duration", "Stop after this many seconds.", "SECONDS");
@@ -161,10 +178,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
         "warning", "With --nagios: WARNING when a round trip takes over MS ms.", "MS");
     const QCommandLineOption critical(
         "critical", "With --nagios: CRITICAL when a round trip takes over MS ms.", "MS");
-    parser.addOptions(
-        {help,   version,  address, port,         hosts,      interval,         maxConnecting,
-         cycles, duration, timeout, replyTimeout, maxResends, allowUnsolicited, json,
-         quiet,  junit,    checks,  metrics,      nagios,     warning,          critical});
+    parser.addOptions({help,          version,    address,          port,    hosts,    interval,
+                       maxConnecting, reconnect,  reconnectMax,     cycles,  duration, timeout,
+                       replyTimeout,  maxResends, allowUnsolicited, json,    quiet,    junit,
+                       checks,        metrics,    nagios,           warning, critical});
     parser.addPositionalArgument("FILE", "The test definition (default default1.tst).", "[FILE]");
 
     TCommandLine line;
@@ -189,6 +206,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
             options.intervalMs = MsOfSecondsOption(parser, interval);
         if (parser.isSet(maxConnecting))
             options.maxConnecting = WholeNumber(parser, maxConnecting, 1);
+        if (parser.isSet(reconnectMax))
+            options.reconnectMaxMs = MsOfSecondsOption(parser, reconnectMax, 1);
         if (parser.isSet(port))
             options.port = TextBytes(parser.value(port));
         options.cycles =
@@ -211,6 +230,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     options.quiet = parser.isSet(quiet);
     options.nagios = parser.isSet(nagios);
     options.allowUnsolicited = parser.isSet(allowUnsolicited);
+    options.reconnect = parser.isSet(reconnect);
     options.junitFile = parser.value(junit);
     options.checksFile = parser.value(checks);
     return line;

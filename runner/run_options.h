@@ -2,6 +2,7 @@
 
 #include "runner/http_service.h"
 #include "runner/nagios_report.h"
+#include "runner/reconnect_backoff.h"
 
 #include <QByteArray>
 #include <QList>
@@ -28,7 +29,9 @@ struct TRunOptions {
     int maxResends = 0;             // resends a reply may need and still pass
     int intervalMs = 0;             // least time from the start of a pass to the start of the next
     int maxConnecting = kDefaultMaxConnecting; // connection attempts in flight at once
-    bool quiet = false;                        // the summary only
+    bool reconnect = false; // dial a lost or given-up controller again rather than stop
+    int reconnectMaxMs = TReconnectBackoff::kDefaultMaxMs; // the longest wait before dialling again
+    bool quiet = false;                                    // the summary only
     bool allowUnsolicited = false;         // replies no command awaited are reported, not failing
     bool json = false;                     // JSON Lines instead of aligned text
     QString junitFile;                     // empty: no JUnit report

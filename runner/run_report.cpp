@@ -54,10 +54,13 @@ QString Column(const QString& text, int width) {
 QByteArray CountsText(const TRunSummary& summary, const TTotals& totals) {
     return Counted(totals.replies, "reply", "replies") + ", " +
            Counted(totals.resends, "resend", "resends") + ", " +
-           Counted(summary.cycles, "cycle", "cycles") + " completed";
+           Counted(summary.cycles, "cycle", "cycles") + " completed" +
+           (summary.connection.Outages() > 0
+                ? ", " + Counted(qsizetype(summary.connection.Outages()), "outage", "outages")
+                : QByteArray());
 }
 
-QJsonValue RoundTripsJson(const std::vector<double>& ms) {
+QJsonValue RoundTripsJson(const TRttHistogram& ms) {
     const std::optional<TRoundTrips> rtt = RoundTripsOf(ms);
     if (!rtt)
         return QJsonValue();
@@ -67,7 +70,7 @@ QJsonValue RoundTripsJson(const std::vector<double>& ms) {
                        {"max", Rounded(rtt->max)}};
 }
 
-QByteArray RoundTripsText(const std::vector<double>& ms) {
+QByteArray RoundTripsText(const TRttHistogram& ms) {
     const std::optional<TRoundTrips> rtt = RoundTripsOf(ms);
     if (!rtt)
         return "no replies";
@@ -188,7 +191,7 @@ void TRunOutput::SummaryJson(const TRunSummary& summary, const TTotals& totals) 
                                  {"after_resend", tally.afterResend},
                                  {"passed", tally.passed},
                                  {"failed", tally.failed},
-                                 {"rtt_ms", RoundTripsJson(tally.rttMs)}});
+                                 {"rtt_ms", RoundTripsJson(tally.rtt)}});
     QJsonObject object{
         {"controller", QString::fromLatin1(summary.controller)},
         {"replies", totals.replies},
@@ -199,10 +202,11 @@ void TRunOutput::SummaryJson(const TRunSummary& summary, const TTotals& totals) 
         {"late", summary.late},
         {"cycles", summary.cycles},
         {"rtt_ms", RoundTripsJson(totals.rttMs)},
-        {"slowest_ms", totals.rttMs.empty() ? QJsonValue() : Rounded(totals.slowestMs)},
+        {"slowest_ms", totals.rttMs.Count() == 0 ? QJsonValue() : Rounded(totals.slowestMs)},
         {"items", items},
         {"exit_status", summary.exitStatus},
     };
+    AddOutageJson(object, summary.connection);
     if (totals.afterResend > 0)
         object.insert("avoiding_reply_timeout_ms", AvoidingReplyTimeout(totals.slowestMs));
     if (!summary.reason.isEmpty()) {
@@ -242,7 +246,7 @@ void TRunOutput::SummaryText(const TRunSummary& summary, const TTotals& totals) 
         itemRow(QString::number(tally.item.slot), EscapedLine(tally.item.label),
                 QString::number(tally.replies), QString::number(tally.resends),
                 QString::number(tally.passed), QString::number(tally.failed),
-                QString::fromLatin1(RoundTripsText(tally.rttMs)));
+                QString::fromLatin1(RoundTripsText(tally.rtt)));
     if (totals.afterResend > 0)
         Line(Counted(totals.afterResend, "reply", "replies") +
              " completed after a resend and may answer an earlier sending; the slowest reply "
@@ -266,10 +270,40 @@ void TRunOutput::SummaryText(const TRunSummary& summary, const TTotals& totals) 
              ": " + EscapedLine(summary.reason).toUtf8());
     for (const QByteArray& line : summary.unanswered)
         Line(EscapedLine(line).toUtf8());
+    for (const QByteArray& line : OutageLines(summary.connection))
+        Line(line);
 }
 
-void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, int replies, int resends,
-                        int exitStatus) {
+void TRunOutput::Outage(const QByteArray& controller, const QDateTime& time,
+                        const QByteArray& reason) {
+    if (m_quiet)
+        return;
+    if (m_json)
+        return Line(QJsonDocument(QJsonObject{{"controller", QString::fromLatin1(controller)},
+                                              {"time", time.toString(Qt::ISODateWithMs)},
+                                              {"outage", EscapedLine(reason)}})
+                        .toJson(QJsonDocument::Compact));
+    Line(LocalTimeText(time).toUtf8() + "  " + controller +
+         ": outage: " + EscapedLine(reason).toUtf8());
+}
+
+void TRunOutput::Reconnected(const QByteArray& controller, const QDateTime& time, qint64 downMs,
+                             int attempts) {
+    if (m_quiet)
+        return;
+    if (m_json)
+        return Line(QJsonDocument(QJsonObject{{"controller", QString::fromLatin1(controller)},
+                                              {"time", time.toString(Qt::ISODateWithMs)},
+                                              {"reconnected", true},
+                                              {"down_ms", downMs},
+                                              {"attempts", attempts}})
+                        .toJson(QJsonDocument::Compact));
+    Line(LocalTimeText(time).toUtf8() + "  " + controller + ": reconnected after " +
+         MsText(double(downMs)) + " ms down, " + Counted(attempts, "attempt", "attempts"));
+}
+
+void TRunOutput::Totals(const QList<TRunSummary>& failed, int controllers, qint64 replies,
+                        qint64 resends, int exitStatus) {
     if (m_json) {
         QJsonArray failures;
         for (const TRunSummary& summary : failed)

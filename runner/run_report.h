@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runner/item_tally.h"
+#include "runner/outage_log.h"
 #include "runner/run_definition.h"
 #include "sequencing/reply_record.h"
 
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
-#include <vector>
 
 struct TTotals;
 
@@ -34,19 +34,20 @@ struct TUnsolicited {
 
 // How one controller's run ended, and what each item got.
 struct TRunSummary {
-    QByteArray controller; // "address:port"
-    int cycles = 0;        // passes completed
-    int unsolicited = 0;   // pieces of unsolicited data
+    QByteArray controller;  // "address:port"
+    int cycles = 0;         // passes completed
+    qint64 unsolicited = 0; // pieces of unsolicited data
     int exitStatus = 0;
     // Where and why the run stopped before it completed: the slot awaiting
     // its reply (0 when none did) and the message.
     int failingSlot = 0;
     QByteArray reason;
     QList<TItemTally> items; // in slot order
-    int outOfStep = 0;       // unsolicited pieces that completed a reply after the first command
-    int late = 0;            // late answers to resent commands
+    qint64 outOfStep = 0;    // unsolicited pieces that completed a reply after the first command
+    qint64 late = 0;         // late answers to resent commands
     // The command left unanswered: what became of it and what it gathered.
     QByteArrayList unanswered;
+    TOutageLog connection; // its outages and failures (--reconnect)
 };
 
 // Writes the replies as they come and the summary at the end: text in fixed
@@ -68,7 +69,11 @@ public:
     void Summary(const TRunSummary& summary, bool brief = false);
     // After the summaries of several controllers: the totals, and which
     // controllers failed and why.
-    void Totals(const QList<TRunSummary>& failed, int controllers, int replies, int resends,
+    // An outage began, or ended with a connection after attempts dials.
+    void Outage(const QByteArray& controller, const QDateTime& time, const QByteArray& reason);
+    void Reconnected(const QByteArray& controller, const QDateTime& time, qint64 downMs,
+                     int attempts);
+    void Totals(const QList<TRunSummary>& failed, int controllers, qint64 replies, qint64 resends,
                 int exitStatus);
     // A write failed: the reader of standard output has gone.
     bool Closed() const { return m_closed; }

@@ -18,6 +18,14 @@ void TViewFeed::Connected() {
         m_view->SetState(m_controller, TControllerState::Up, QDateTime::currentMSecsSinceEpoch());
 }
 
+void TViewFeed::Lost(const QByteArray& reason) {
+    if (!m_view)
+        return;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    m_view->SetState(m_controller, TControllerState::Down, nowMs);
+    m_view->AddFailure(m_controller, nowMs, {}, reason);
+}
+
 void TViewFeed::Reply(const TReplyRecord& record) {
     if (!m_view)
         return;

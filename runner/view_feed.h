@@ -17,6 +17,9 @@ public:
     TViewFeed(TFleetView* view, size_t controller, const QList<TRunItem>& items);
 
     void Connected();
+    // The connection was lost, could not be made or was given up, and will
+    // be dialled again (--reconnect): Down, and the connection's failure.
+    void Lost(const QByteArray& reason);
     // A reply, or a late answer to a resent command, as the run recorded it.
     void Reply(const TReplyRecord& record);
     void Unsolicited(qsizetype bytes);

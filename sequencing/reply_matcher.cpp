@@ -31,6 +31,14 @@ TReplyMatcher::TSend TReplyMatcher::Send() {
     return result;
 }
 
+void TReplyMatcher::ConnectionLost() {
+    m_awaiting = false;
+    m_resends = 0;
+    m_lateExpected = 0;
+    m_sentClock.invalidate();
+    Cycle.ReceiveBuffer.Clear();
+}
+
 QList<TReplyMatcher::TReceived> TReplyMatcher::Received(const QByteArray& piece) {
     if (piece.isEmpty())
         return {};

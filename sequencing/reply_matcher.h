@@ -73,6 +73,10 @@ public:
 
     // The awaited command is awaited no more: the next sending is a first one.
     void Abandon() { m_awaiting = false; }
+    // The connection went: nothing sent on it will be answered, and what
+    // comes first on the next one is a greeting again. The step stays, so
+    // the cycle resumes at the item it was on.
+    void ConnectionLost();
 
     bool Awaiting() const { return m_awaiting; }
     int AwaitedSlot() const { return m_slot; }
