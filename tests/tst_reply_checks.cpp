@@ -1,7 +1,6 @@
 #include "sequencing/reply_checks.h"
 #include "test_support.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 
 namespace {
@@ -79,6 +78,11 @@ void TestReplyChecks::judge_data() {
                                 << QByteArray("check too costly");
     QTest::newRow("whole scans per step") << QByteArray("match = '(?:(?=a+)a)+$'") << runaway << 1.0
                                           << O::Fail << QByteArray("check too costly");
+    // Steps times reply bytes stay within one budget: a pattern that scans
+    // ahead at every byte of 8 KiB passes under a fixed limit, but not here.
+    QTest::newRow("limit shrinks as the reply grows")
+        << QByteArray("match = '(?:(?=a+)a)+'") << QByteArray(8 * 1024, 'a') << 1.0 << O::Fail
+        << QByteArray("check too costly");
     QTest::newRow("pattern cannot raise the limit")
         << QByteArray("match = '(*UTF)(*LIMIT_MATCH=100000000)(a+)+$'") << runaway << 1.0 << O::Fail
         << QByteArray("check too costly");
@@ -94,11 +98,7 @@ void TestReplyChecks::judge() {
     QFETCH(QByteArray, why);
     const QByteArray table = outcome == O::Unchecked ? "[Other]\n" : "[T]\n";
     const TReplyChecks rules = TReplyChecks::Parse(table + checks, kFile, kLabels);
-    QElapsedTimer clock;
-    clock.start();
     const TVerdict verdict = rules.Judge("T", reply, rtt);
-    // Not a measurement (bench_checks is): a frozen window would wait seconds.
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(verdict.outcome, outcome);
     QCOMPARE(verdict.why, why);
 }
