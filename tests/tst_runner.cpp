@@ -751,7 +751,7 @@ void TestRunner::fleet() {
     Outcome outcome = RunRunner(m_folder.path(), {"--hosts", "hosts.txt", "--json", "--duration",
                                                   "2", "--timeout", "1.5", "--junit", "f.xml"});
     QVERIFY2(outcome.exitCode == 3, qPrintable(QString::number(outcome.exitCode) + outcome.err));
-    QMap<QString, QList<QDateTime>> replies;
+    QMap<QString, int> replies;
     QJsonObject totals;
     for (const QJsonObject& line : JsonLines(outcome.out)) {
         if (line.contains("totals")) {
@@ -763,26 +763,18 @@ void TestRunner::fleet() {
         QVERIFY2(QStringList({controller(healthy), controller(silent), controller(flooding)})
                      .contains(name),
                  qPrintable(name));
-        if (line.contains("reply"))
-            replies[name].append(
-                QDateTime::fromString(line.value("time").toString(), Qt::ISODateWithMs));
+        replies[name] += line.contains("reply") ? 1 : 0;
     }
-    // Full rate: the healthy one's replies come the send delay apart.
-    const QList<QDateTime> times = replies.value(controller(healthy));
-    QVERIFY(times.size() >= 10);
-    QList<qint64> gaps;
-    for (qsizetype i = 1; i < times.size(); ++i)
-        gaps.append(times[i - 1].msecsTo(times[i]));
-    std::sort(gaps.begin(), gaps.end());
-    // The sanitizers make every reply dearer.
-#ifdef ZYL_SANITIZED
-    constexpr qint64 kMaxGapMs = 160;
-#else
-    constexpr qint64 kMaxGapMs = 115;
-#endif
-    QVERIFY2(gaps[gaps.size() / 2] < kMaxGapMs, qPrintable(QString::number(gaps[gaps.size() / 2])));
-    QCOMPARE(replies.value(controller(silent)).size() + replies.value(controller(flooding)).size(),
-             0);
+    QCOMPARE(replies.value(controller(silent)) + replies.value(controller(flooding)), 0);
+    // Full rate: the healthy one answers about as often as it does alone in
+    // the same time (a reply every send delay, some 19 in 2 s).
+    const Outcome alone = RunRunner(m_folder.path(), {"--json", "--duration", "2"});
+    QCOMPARE(alone.exitCode, 0);
+    const int aloneReplies = int(JsonLines(alone.out).size()) - 1;
+    QVERIFY2(aloneReplies >= 10 && replies.value(controller(healthy)) >= aloneReplies - 2,
+             qPrintable(QStringLiteral("%1 replies beside the others, %2 alone")
+                            .arg(replies.value(controller(healthy)))
+                            .arg(aloneReplies)));
     QCOMPARE(totals.value("failed").toArray().size(), 2);
     QFile report(m_folder.filePath("f.xml"));
     QVERIFY(report.open(QIODevice::ReadOnly));
