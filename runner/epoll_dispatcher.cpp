@@ -1,0 +1,280 @@
+#include "runner/epoll_dispatcher.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// Events taken from the kernel per wait; more wait for the next pass.
+constexpr int kBatch = 512;
+// By QSocketNotifier::Type. A hang-up or an error is news for every one.
+constexpr uint32_t kEventsOf[] = {EPOLLIN, EPOLLOUT, EPOLLPRI};
+constexpr uint32_t kTrouble = EPOLLHUP | EPOLLERR;
+
+timespec TimespecOf(qint64 ns) {
+    return {time_t(ns / 1000000000), long(ns % 1000000000)};
+}
+
+epoll_event EventOf(uint32_t events, int fd) {
+    epoll_event event{};
+    event.events = events;
+    event.data.fd = fd;
+    return event;
+}
+
+} // namespace
+
+TEpollDispatcher::TEpollDispatcher(QObject* parent)
+    : QAbstractEventDispatcher(parent), m_epoll(epoll_create1(EPOLL_CLOEXEC)),
+      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    epoll_event wake = EventOf(EPOLLIN, m_wakeFd);
+    if (m_epoll < 0 || m_wakeFd < 0 || epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wakeFd, &wake) != 0)
+        m_setupError = errno;
+}
+
+TEpollDispatcher::~TEpollDispatcher() {
+    ::close(m_wakeFd);
+    ::close(m_epoll);
+}
+
+bool TEpollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags) {
+    m_interrupted.store(false, std::memory_order_relaxed);
+    emit awake();
+    m_postedHere = false;
+    QCoreApplication::sendPostedEvents();
+    const bool notifiers = !(flags & QEventLoop::ExcludeSocketNotifiers);
+    const bool timers = !(flags & QEventLoop::X11ExcludeTimers);
+    const bool mayWait = flags & QEventLoop::WaitForMoreEvents;
+    if (mayWait && !Pending())
+        emit aboutToBlock();
+    if (m_interrupted.load(std::memory_order_relaxed))
+        return false;
+    // Asked again: a handler of aboutToBlock may have posted.
+    qint64 timeoutNs = 0;
+    if (mayWait && !Pending())
+        timeoutNs = timers ? m_timers.WaitNs(TDispatcherTimers::NowNs()) : -1;
+    epoll_event events[kBatch];
+    const int count = Wait(events, kBatch, timeoutNs, notifiers);
+    int handled = ActivateNotifiers(events, count);
+    if (timers)
+        handled += m_timers.Activate();
+    return handled > 0;
+}
+
+int TEpollDispatcher::Wait(epoll_event* events, int capacity, qint64 timeoutNs, bool notifiers) {
+    const timespec timeout = TimespecOf(std::max<qint64>(timeoutNs, 0));
+    const timespec* until = timeoutNs < 0 ? nullptr : &timeout;
+    if (!notifiers) {
+        // Notifiers left out: only a wake-up ends the wait early.
+        pollfd wake{m_wakeFd, POLLIN, 0};
+        if (ppoll(&wake, 1, until, nullptr) <= 0)
+            return 0;
+        events[0] = EventOf(EPOLLIN, m_wakeFd);
+        return 1;
+    }
+    SyncWatches();
+    const timespec now{0, 0};
+    if (!m_alwaysReady.empty())
+        until = &now;
+    int count = -1;
+    if (!m_noPwait2) {
+        count = epoll_pwait2(m_epoll, events, capacity, until, nullptr);
+        m_noPwait2 = count < 0 && errno == ENOSYS;
+    }
+    if (m_noPwait2) {
+        // Whole ms, rounded up, so a timer never comes early.
+        const qint64 ms =
+            until ? (qint64(until->tv_sec) * 1000000000 + until->tv_nsec + 999999) / 1000000 : -1;
+        count = epoll_wait(m_epoll, events, capacity, int(std::min<qint64>(ms, INT_MAX)));
+    }
+    // EINTR: a signal came; the loop comes round again.
+    return AddAlwaysReady(events, std::max(count, 0), capacity);
+}
+
+int TEpollDispatcher::AddAlwaysReady(epoll_event* events, int count, int capacity) {
+    auto kept = m_alwaysReady.begin();
+    for (const int fd : m_alwaysReady) {
+        const TWatch& watch = m_watches[size_t(fd)];
+        if (!watch.alwaysReady)
+            continue;
+        *kept++ = fd;
+        if (count < capacity)
+            events[count++] = EventOf(watch.armedEvents, fd);
+    }
+    m_alwaysReady.erase(kept, m_alwaysReady.end());
+    return count;
+}
+
+int TEpollDispatcher::ActivateNotifiers(const epoll_event* events, int count) {
+    int handled = 0;
+    for (int i = 0; i < count; ++i) {
+        const int fd = events[i].data.fd;
+        if (fd == m_wakeFd) {
+            DrainWakeUps();
+            ++handled;
+            continue;
+        }
+        for (int type = 0; type < kTypes; ++type) {
+            if (!(events[i].events & (kEventsOf[type] | kTrouble)))
+                continue;
+            // Looked up afresh: an earlier activation may have disabled,
+            // deleted or replaced it, or grown the table.
+            const TWatch& watch = m_watches[size_t(fd)];
+            QSocketNotifier* const notifier = watch.notifiers[type];
+            if (!notifier || notifier != watch.armed[type])
+                continue;
+            QEvent activation(QEvent::SockAct);
+            QCoreApplication::sendEvent(notifier, &activation);
+            ++handled;
+        }
+    }
+    return handled;
+}
+
+bool TEpollDispatcher::Pending() const {
+    return m_postedHere || m_wakeUpPending.load(std::memory_order_acquire) ||
+           m_interrupted.load(std::memory_order_relaxed);
+}
+
+void TEpollDispatcher::DrainWakeUps() {
+    eventfd_t count = 0;
+    eventfd_read(m_wakeFd, &count);
+    // After the read: a wake-up that comes in between finds one pending and
+    // writes nothing, and what it woke for was posted before, so the next
+    // pass's sendPostedEvents delivers it.
+    m_wakeUpPending.store(false, std::memory_order_release);
+}
+
+void TEpollDispatcher::registerSocketNotifier(QSocketNotifier* notifier) {
+    const int fd = int(notifier->socket());
+    const int type = notifier->type();
+    if (fd < 0 || type >= kTypes)
+        return;
+    QSocketNotifier*& slot = WatchOf(fd).notifiers[type];
+    if (slot && slot != notifier)
+        qWarning(
+            "TEpollDispatcher: a second notifier of type %d on descriptor %d replaces the first",
+            type, fd);
+    slot = notifier;
+    MarkDirty(fd);
+}
+
+void TEpollDispatcher::unregisterSocketNotifier(QSocketNotifier* notifier) {
+    const int fd = int(notifier->socket());
+    const int type = notifier->type();
+    if (fd < 0 || type >= kTypes || size_t(fd) >= m_watches.size())
+        return;
+    QSocketNotifier*& slot = m_watches[size_t(fd)].notifiers[type];
+    if (slot != notifier)
+        return;
+    slot = nullptr;
+    MarkDirty(fd);
+}
+
+TEpollDispatcher::TWatch& TEpollDispatcher::WatchOf(int fd) {
+    if (size_t(fd) >= m_watches.size())
+        m_watches.resize(size_t(fd) + 1);
+    return m_watches[size_t(fd)];
+}
+
+void TEpollDispatcher::MarkDirty(int fd) {
+    TWatch& watch = m_watches[size_t(fd)];
+    if (!std::exchange(watch.dirty, true))
+        m_dirty.push_back(fd);
+}
+
+void TEpollDispatcher::SyncWatches() {
+    for (const int fd : m_dirty)
+        Sync(fd);
+    m_dirty.clear();
+}
+
+void TEpollDispatcher::Sync(int fd) {
+    TWatch& watch = m_watches[size_t(fd)];
+    watch.dirty = false;
+    uint32_t wanted = 0;
+    for (int type = 0; type < kTypes; ++type)
+        if (watch.notifiers[type])
+            wanted |= kEventsOf[type];
+    bool same = wanted == watch.armedEvents;
+    for (int type = 0; type < kTypes; ++type) {
+        if (watch.armed[type] == watch.notifiers[type])
+            continue;
+        same = false;
+        watch.armed[type] = watch.notifiers[type];
+    }
+    if (same)
+        return;
+    // A new notifier may be for a new descriptor of an old number: epoll is asked again.
+    const bool inKernel = watch.armedEvents != 0 && !watch.alwaysReady;
+    watch.armedEvents = wanted;
+    watch.alwaysReady = false;
+    epoll_event event = EventOf(wanted, fd);
+    if (wanted == 0) {
+        // ENOENT or EBADF: closed already, and so gone from the set.
+        if (inKernel)
+            epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, &event);
+        return;
+    }
+    if (epoll_ctl(m_epoll, inKernel ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event) == 0)
+        return;
+    // The kernel drops a closed descriptor by itself, so the set may lack
+    // one it had, or still hold one it was not told about.
+    const int retry = errno == ENOENT ? EPOLL_CTL_ADD : errno == EEXIST ? EPOLL_CTL_MOD : -1;
+    if (retry >= 0 && epoll_ctl(m_epoll, retry, fd, &event) == 0)
+        return;
+    if (errno != EPERM) {
+        qWarning("TEpollDispatcher: descriptor %d cannot be watched: %s", fd, std::strerror(errno));
+        return;
+    }
+    watch.alwaysReady = true;
+    if (std::find(m_alwaysReady.begin(), m_alwaysReady.end(), fd) == m_alwaysReady.end())
+        m_alwaysReady.push_back(fd);
+}
+
+void TEpollDispatcher::registerTimer(int timerId, qint64 interval, Qt::TimerType timerType,
+                                     QObject* object) {
+    m_timers.Register(timerId, interval, timerType, object);
+}
+
+bool TEpollDispatcher::unregisterTimer(int timerId) {
+    return m_timers.Unregister(timerId);
+}
+
+bool TEpollDispatcher::unregisterTimers(QObject* object) {
+    return m_timers.UnregisterAll(object);
+}
+
+QList<QAbstractEventDispatcher::TimerInfo>
+TEpollDispatcher::registeredTimers(QObject* object) const {
+    return m_timers.Registered(object);
+}
+
+int TEpollDispatcher::remainingTime(int timerId) {
+    return m_timers.RemainingMs(timerId);
+}
+
+void TEpollDispatcher::wakeUp() {
+    // The dispatcher's own thread is not waiting when it posts.
+    if (QThread::currentThread() == thread()) {
+        m_postedHere = true;
+        return;
+    }
+    if (!m_wakeUpPending.exchange(true, std::memory_order_acq_rel))
+        eventfd_write(m_wakeFd, 1);
+}
+
+void TEpollDispatcher::interrupt() {
+    m_interrupted.store(true, std::memory_order_relaxed);
+    wakeUp();
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "runner/dispatcher_timers.h"
+
+#include <QAbstractEventDispatcher>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <sys/epoll.h>
+
+#include <atomic>
+#include <vector>
+
+// The runner's event dispatcher: one epoll set holds every watched
+// descriptor, so a wait costs nothing per idle connection, where Qt's Unix
+// dispatcher hands the kernel every descriptor at every wake-up. It serves
+// any QSocketNotifier (read, write, exception), Qt's timers, posted events,
+// wake-ups from other threads (an eventfd) and interrupt(). Installed with
+// QCoreApplication::setEventDispatcher before the application object is
+// made; it serves the thread it was made on.
+//
+// Enabling and disabling a notifier costs no system call at once: what the
+// kernel watches is brought up to date just before the next wait, and only
+// where it changed, so the read latch that disables a notifier at its
+// activation and enables it again when the application receives, in the
+// same pass, leaves the set as it was. A notifier only ever hears of
+// readiness found by a wait made while it was enabled; after a nested loop
+// it may be activated for readiness that loop already consumed (spurious, as
+// a notifier's activation may always be). The kernel forgets a closed
+// descriptor without telling, so a new notifier is always registered anew,
+// even at the address of one deleted in the same pass; but one notifier must
+// not be re-enabled for a new descriptor that took its old one's number in
+// the pass that closed the old one.
+// A descriptor epoll refuses (a regular file) counts as always ready, as
+// poll() would have it.
+class TEpollDispatcher : public QAbstractEventDispatcher {
+public:
+    explicit TEpollDispatcher(QObject* parent = nullptr);
+    ~TEpollDispatcher() override;
+
+    // 0, or the errno that kept the epoll set or its eventfd from being made:
+    // then the dispatcher cannot serve.
+    int SetupError() const { return m_setupError; }
+
+    bool processEvents(QEventLoop::ProcessEventsFlags flags) override;
+    void registerSocketNotifier(QSocketNotifier* notifier) override;
+    void unregisterSocketNotifier(QSocketNotifier* notifier) override;
+    void registerTimer(int timerId, qint64 interval, Qt::TimerType timerType,
+                       QObject* object) override;
+    bool unregisterTimer(int timerId) override;
+    bool unregisterTimers(QObject* object) override;
+    QList<TimerInfo> registeredTimers(QObject* object) const override;
+    int remainingTime(int timerId) override;
+    // Thread-safe, as Qt requires.
+    void wakeUp() override;
+    void interrupt() override;
+
+private:
+    static constexpr int kTypes = 3; // QSocketNotifier::Read, Write, Exception
+
+    // What is watched on one descriptor: the enabled notifiers, and what the
+    // kernel was last told (the events, and which notifiers they were for;
+    // null once deleted).
+    struct TWatch {
+        QSocketNotifier* notifiers[kTypes] = {};
+        QPointer<QSocketNotifier> armed[kTypes];
+        uint32_t armedEvents = 0;
+        bool dirty = false;       // queued in m_dirty
+        bool alwaysReady = false; // epoll refused it
+    };
+
+    TWatch& WatchOf(int fd);
+    void MarkDirty(int fd);
+    // Tells the kernel what changed since the last wait.
+    void SyncWatches();
+    void Sync(int fd);
+    // Waits up to timeoutNs (-1: for ever) for descriptors and the wake-up.
+    int Wait(epoll_event* events, int capacity, qint64 timeoutNs, bool notifiers);
+    // Appends the always-ready descriptors to a wait's events.
+    int AddAlwaysReady(epoll_event* events, int count, int capacity);
+    int ActivateNotifiers(const epoll_event* events, int count);
+    void DrainWakeUps();
+    // Something the coming pass must see: a post, a wake-up or interrupt().
+    bool Pending() const;
+
+    const int m_epoll;
+    const int m_wakeFd; // an eventfd, also in the epoll set
+    int m_setupError = 0;
+    std::vector<TWatch> m_watches; // by descriptor
+    std::vector<int> m_dirty;
+    std::vector<int> m_alwaysReady;
+    TDispatcherTimers m_timers;
+    // A wake-up is written to the eventfd only when none is pending, so a
+    // burst of posts costs one write and one read.
+    std::atomic<bool> m_wakeUpPending{false};
+    // Posts from this thread while it runs need no write: the next wait
+    // just does not block.
+    bool m_postedHere = false;
+    std::atomic<bool> m_interrupted{false};
+    bool m_noPwait2 = false; // the kernel predates epoll_pwait2: ms waits
+};
