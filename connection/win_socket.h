@@ -72,7 +72,9 @@ public:
     // nothing waits (at once, also in blocking mode), when not connected or
     // on would-block.
     QByteArray ReceiveString();
-    // count -1: the number of bytes waiting. Otherwise bytes received, 0 when
+    // count -1: the number of bytes waiting (in OnRead delivered in the
+    // pass, before the first receive, the count the notification found: more
+    // may have come since, and a notification follows for them). Otherwise bytes received, 0 when
     // not connected or for a count of 0, -1 as for SendBytes (erReceive,
     // "recv") and for any other negative count. Re-arms the read notification.
     int ReceiveBytes(void* buffer, int count);
@@ -92,6 +94,10 @@ public:
     // Runs host and service lookups on a worker thread (and in blocking mode
     // at once); replaceable so tests need no name service.
     TResolver Resolver = SystemResolver;
+    // How notifications reach the handlers: posted to a later pass (the
+    // window's), or in the pass that found them (the runner's, whose loop is
+    // made for it); taken when a connection attempt starts.
+    TDelivery Delivery = TDelivery::Posted;
 
 protected:
     virtual void NotifyConnect(int handle);

@@ -33,7 +33,7 @@ void TCustomWinSocket::OpenConnection(const QByteArray& host, const QByteArray& 
     m_handleObject = new TSocketHandle(
         m_handle,
         [this](int fd, int eventBit, int error) { SocketNotification(fd, eventBit, error); },
-        m_channel.get());
+        m_channel.get(), Delivery);
     ClosingOnRaise([&] {
         if (!Event(skLookup))
             return;

@@ -19,6 +19,8 @@ std::unique_ptr<TClientSocket> TControllerRun::NewSocket() {
     socket->OnDisconnect = TSocketNotifyEvent(this, &TControllerRun::SocketDisconnect);
     socket->OnError = TSocketErrorEvent(this, &TControllerRun::SocketError);
     socket->OnRead = TSocketNotifyEvent(this, &TControllerRun::SocketRead);
+    // A reply is handled in the pass that found it: no second pass per reply.
+    socket->WinSocket()->Delivery = TDelivery::InPass;
     return socket;
 }
 

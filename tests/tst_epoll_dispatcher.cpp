@@ -1,22 +1,32 @@
 // The runner's event dispatcher, installed as the runner installs it:
 // notifiers, timers, posted events, wake-ups from other threads and
-// interrupt().
+// interrupt(); and the client socket component on it, delivering its
+// notifications in the pass that found them.
+#include "base/exceptions.h"
+#include "base/guard.h"
+#include "connection/client_socket.h"
 #include "connection/resolver.h"
 #include "runner/epoll_dispatcher.h"
 #include "test_support.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTest>
 #include <QThreadPool>
 #include <QTimer>
 
+#include <dlfcn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -24,6 +34,13 @@
 namespace {
 
 int g_pass = 0; // counted at every awake(): one pass of the loop each
+
+// Counts the queries of the bytes waiting on one descriptor, which the read
+// notification makes, and the pass of the last: the component's
+// ioctl(FIONREAD) comes here before the C library's.
+int g_countedFd = -1;
+int g_fionreads = 0;
+int g_fionreadPass = -1;
 
 // Records "<name>" per event, with "|" where a later pass begins.
 struct TPassLog {
@@ -37,7 +54,36 @@ struct TPassLog {
     }
 };
 
+// Hands every notification of a component to one function, by name.
+struct TEvents : QObject {
+    std::function<void(const char* name, TCustomWinSocket*)> on;
+    void Connect(QObject*, TCustomWinSocket* socket) { on("Connect", socket); }
+    void Write(QObject*, TCustomWinSocket* socket) { on("Write", socket); }
+    void Read(QObject*, TCustomWinSocket* socket) { on("Read", socket); }
+    void Disconnect(QObject*, TCustomWinSocket* socket) { on("Disconnect", socket); }
+    void Attach(TClientSocket* component) {
+        component->OnConnect = TSocketNotifyEvent(this, &TEvents::Connect);
+        component->OnWrite = TSocketNotifyEvent(this, &TEvents::Write);
+        component->OnRead = TSocketNotifyEvent(this, &TEvents::Read);
+        component->OnDisconnect = TSocketNotifyEvent(this, &TEvents::Disconnect);
+    }
+};
+
 } // namespace
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list arguments;
+    va_start(arguments, request);
+    void* const argument = va_arg(arguments, void*);
+    va_end(arguments);
+    using TIoctl = int (*)(int, unsigned long, void*);
+    static const auto next = reinterpret_cast<TIoctl>(dlsym(RTLD_NEXT, "ioctl"));
+    if (request == FIONREAD && fd == g_countedFd) {
+        ++g_fionreads;
+        g_fionreadPass = g_pass;
+    }
+    return next(fd, request, argument);
+}
 
 class TestEpollDispatcher : public QObject {
     Q_OBJECT
@@ -54,6 +100,8 @@ private slots:
     void timersDueTogether();
     void timerKinds_data();
     void timerKinds();
+    void componentInPass_data();
+    void componentInPass();
 };
 
 void TestEpollDispatcher::initTestCase() {
@@ -277,6 +325,91 @@ void TestEpollDispatcher::wakeUps() {
     QVERIFY2(clock.elapsed() < 1500, QByteArray::number(clock.elapsed()));
     // It slept: a loop that cannot block spins through thousands.
     QVERIFY2(g_pass - passes < 20, QByteArray::number(g_pass - passes));
+}
+
+void TestEpollDispatcher::componentInPass_data() {
+    QTest::addColumn<QString>("event");  // where the handler acts
+    QTest::addColumn<QString>("action"); // "receive", "nest" (before receiving), "close",
+                                         // "destroy", "raise"
+    QTest::addColumn<QStringList>("log");
+    const auto row = [](const char* name, const char* event, const char* action, QString log) {
+        QTest::newRow(name) << QString(event) << QString(action) << log.split(' ');
+    };
+    row("receives", "Read", "receive", "Connect Write Read Read");
+    row("nested loop", "Read", "nest", "Connect Write Read Read");
+    row("closes", "Read", "close", "Connect Write Read Disconnect");
+    row("destroys", "Read", "destroy", "Connect Write Read");
+    row("OnConnect raises", "Connect", "raise", "Connect Write Read Read");
+    row("OnConnect destroys", "Connect", "destroy", "Connect");
+}
+
+void TestEpollDispatcher::componentInPass() {
+    QFETCH(QString, event);
+    QFETCH(QString, action);
+    QFETCH(QStringList, log);
+    const qsizetype descriptors = OpenDescriptorCount();
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QPointer<TClientSocket> component = new TClientSocket(nullptr);
+    component->WinSocket()->Delivery = TDelivery::InPass;
+    QStringList events;
+    QByteArray received;
+    int depth = 0, deepest = 0, samePass = 0;
+    TEvents recorder;
+    recorder.Attach(component);
+    recorder.on = [&](const char* name, TCustomWinSocket* socket) {
+        events << name;
+        ++depth;
+        deepest = qMax(deepest, depth);
+        const bool read = QByteArray(name) == "Read";
+        samePass += read && g_fionreadPass == g_pass;
+        const int fionreads = g_fionreads;
+        if (name == event && action == "nest")
+            RunUntil([] { return false; }, 50);
+        if (read)
+            received += socket->ReceiveString();
+        // A reply costs the one query the notification made.
+        QCOMPARE(g_fionreads, fionreads);
+        --depth;
+        if (name != event || events.count(name) > 1)
+            return;
+        if (action == "raise")
+            throw ESocketError("raised in the handler");
+        if (action == "close")
+            component->SetActive(false);
+        else if (action == "destroy")
+            delete component;
+        else
+            return;
+        g_countedFd = -1; // closed: its number may come back for the peer
+    };
+    QByteArray shown;
+    SetErrorSink([&](const QByteArray& message) { shown = message; });
+    component->SetPort(server.serverPort());
+    component->SetAddress("127.0.0.1");
+    component->SetActive(true);
+    g_countedFd = component->WinSocket()->SocketHandle();
+    g_fionreads = 0;
+    QVERIFY(RunUntil([&] { return server.hasPendingConnections(); }));
+    QTcpSocket* const peer = server.nextPendingConnection();
+    QVERIFY(RunUntil([&] { return events.size() >= 2 || !component; }));
+    for (const char* piece : {"[first]", "[second]"}) {
+        peer->write(piece);
+        QVERIFY(RunUntil([&] { return peer->bytesToWrite() == 0; }));
+        RunUntil([] { return false; }, 70);
+    }
+    SetErrorSink(nullptr);
+    QCOMPARE(events, log);
+    QCOMPARE(deepest, 1);
+    QCOMPARE(samePass, log.count("Read"));
+    QCOMPARE(g_fionreads, log.count("Read"));
+    QCOMPARE(shown, action == "raise" ? QByteArray("raised in the handler") : QByteArray());
+    if (action == "receive" || action == "nest")
+        QCOMPARE(received, QByteArray("[first][second]"));
+    delete component;
+    delete peer;
+    server.close();
+    QVERIFY(RunUntil([&] { return OpenDescriptorCount() == descriptors; }));
 }
 
 int main(int argc, char** argv) {
