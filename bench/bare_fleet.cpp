@@ -4,11 +4,9 @@
 // timer per controller and nothing else: no parsing, no output per reply. At
 // the end it prints "replies R connected C of N lost L".
 // Usage: bare_fleet ADDRESS PORT[-LAST] N SECONDS [INTERVAL [MAX_CONNECTING]]
-//   PORT-LAST spreads the controllers over a range of ports, one after the
-//   other; INTERVAL is the least time in seconds from one command to the next
-//   of a controller (default 0: 100 ms after each reply); MAX_CONNECTING
-//   bounds the connection attempts in flight (default 256).
+// (bench/fleet_options.h).
 #include "bench/file_limit.h"
+#include "bench/fleet_options.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -22,9 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -37,17 +33,9 @@ using std::chrono::milliseconds;
 constexpr milliseconds kSendDelay{100};
 constexpr char kCommand[] = "[0A!?v]";
 
-struct TFleetOptions {
-    in_addr address{};
-    int firstPort = 0, lastPort = 0;
-    int controllers = 0;
-    milliseconds duration{0}, interval{0};
-    int maxConnecting = 256;
-};
-
 struct TController {
     int fd = -1;
-    quint16 port = 0;
+    in_port_t port = 0; // network byte order
     std::unique_ptr<QSocketNotifier> connecting, reading;
     QTimer sendTimer;
     Clock::time_point passStart;
@@ -58,8 +46,7 @@ public:
     explicit TFleet(const TFleetOptions& options) : m_options(options) {
         for (int i = 0; i < options.controllers; ++i) {
             TController& controller = m_controllers.emplace_back();
-            controller.port =
-                quint16(options.firstPort + i % (options.lastPort - options.firstPort + 1));
+            controller.port = options.PortOf(i);
             controller.sendTimer.setSingleShot(true);
             controller.sendTimer.setTimerType(Qt::PreciseTimer);
             QObject::connect(&controller.sendTimer, &QTimer::timeout,
@@ -72,17 +59,14 @@ public:
             Dial(m_controllers[m_nextToDial++]);
     }
 
-    void Report() const {
-        std::printf("replies %lld connected %d of %d lost %d\n", m_replies, m_connected,
-                    m_options.controllers, m_lost);
-    }
+    void Report() const { PrintFleetReport(m_replies, m_connected, m_options.controllers, m_lost); }
 
 private:
     void Dial(TController& controller) {
         controller.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in peer{};
         peer.sin_family = AF_INET;
-        peer.sin_port = htons(controller.port);
+        peer.sin_port = controller.port;
         peer.sin_addr = m_options.address;
         if (::connect(controller.fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
             return Connected(controller);
@@ -159,42 +143,20 @@ private:
     long long m_replies = 0;
 };
 
-milliseconds Seconds(const char* text) {
-    return milliseconds(std::llround(std::strtod(text, nullptr) * 1000));
-}
-
-bool ParseOptions(int argc, char** argv, TFleetOptions& options) {
-    if (argc < 5 || ::inet_pton(AF_INET, argv[1], &options.address) != 1)
-        return false;
-    char* rest = nullptr;
-    options.firstPort = int(std::strtol(argv[2], &rest, 10));
-    options.lastPort = *rest == '-' ? int(std::strtol(rest + 1, nullptr, 10)) : options.firstPort;
-    options.controllers = std::atoi(argv[3]);
-    options.duration = Seconds(argv[4]);
-    if (argc > 5)
-        options.interval = Seconds(argv[5]);
-    if (argc > 6)
-        options.maxConnecting = std::atoi(argv[6]);
-    return options.firstPort > 0 && options.lastPort >= options.firstPort &&
-           options.lastPort < 65536 && options.controllers > 0 && options.duration.count() > 0 &&
-           options.maxConnecting > 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     TFleetOptions options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: bare_fleet ADDRESS PORT[-LAST] N SECONDS [INTERVAL "
-                             "[MAX_CONNECTING]]\n");
+    if (!ParseFleetOptions(argc, argv, options))
         return 2;
-    }
     RaiseOpenFileLimit();
 
     TFleet fleet(options);
     QTimer::singleShot(0, &app, [&fleet] { fleet.Start(); });
-    QTimer::singleShot(options.duration, &app, [&fleet] {
+    // Precise: a coarse timer of many seconds may end the run a second early,
+    // before the bench's steady window closes.
+    QTimer::singleShot(options.duration, Qt::PreciseTimer, &app, [&fleet] {
         fleet.Report();
         QCoreApplication::quit();
     });

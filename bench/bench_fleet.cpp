@@ -1,11 +1,13 @@
 // Measures zyl-test-run against many controllers at once, beside bare_fleet,
 // the floor that does only the socket, read notifier and 100 ms timer work per
-// controller. For each size both run, one after the other, as child processes
+// controller in a bare Qt program, and epoll_fleet, the same as a bare epoll
+// client without Qt. For each size all three run, one after the other, as child processes
 // against the bench's own light peer on 127.0.0.1 for a fixed time, with a
 // one-item definition (send, reply, 100 ms, send again).
 // Usage: bench_fleet [--sizes 10,100,1000,10000] [--duration 20] [--interval S]
 //                    [--max-connecting N] [--json] [--runner-option OPTION]...
-// Prints a Markdown table per size and program, then the ratios runner/floor.
+// Prints a Markdown table per size and program, then the runner's ratios to
+// the client and to the floor.
 // "Steady" figures run from the moment the peer has accepted every connection
 // to shortly before the child's duration ends, so that neither start-up nor
 // the connect phase's crowd blurs the cycle.
@@ -37,8 +39,15 @@ constexpr double kSendDelayMs = 100;
 constexpr double kGraceSeconds = 60;
 // The steady window ends this long before the child's duration does.
 constexpr double kEndMarginSeconds = 0.25;
-// The floor's connection attempts in flight unless --max-connecting says.
-constexpr int kFloorConnecting = 256;
+// The bare programs' connection attempts in flight unless --max-connecting says.
+constexpr int kBareConnecting = 256;
+
+enum TProgram { kRunner, kFloor, kClient, kPrograms };
+struct TProgramFile {
+    const char* name;
+    const char* path;
+} constexpr kProgramFiles[] = {
+    {"runner", ZYL_TEST_RUN_PATH}, {"floor", BARE_FLEET_PATH}, {"epoll client", EPOLL_FLEET_PATH}};
 
 struct TBenchOptions {
     std::vector<int> sizes;
@@ -85,25 +94,24 @@ public:
 
     bool Ready() const { return m_folder.isValid(); }
 
-    // One run of the runner (floor false) or the floor with `controllers`.
-    TRow Run(int controllers, bool floor, double durationS) {
-        TRow row{controllers, floor ? "floor" : "runner", 0, {}, 0, 0, 0, {}};
+    // One run of one program with `controllers`.
+    TRow Run(int controllers, TProgram program, double durationS) {
+        const TProgramFile& file = kProgramFiles[program];
+        TRow row{controllers, file.name, 0, {}, 0, 0, 0, {}};
         // A fresh peer, so a fresh port: no clash with the last run's
         // connections still in TIME_WAIT.
         TFleetPeer peer(controllers, m_options.intervalS);
         const QStringList arguments = peer.Port() == 0 ? QStringList()
-                                      : floor
-                                          ? FloorArguments(peer.Port(), controllers, durationS)
-                                          : RunnerArguments(peer.Port(), controllers, durationS);
+                                      : program == kRunner
+                                          ? RunnerArguments(peer.Port(), controllers, durationS)
+                                          : BareArguments(peer.Port(), controllers, durationS);
         if (arguments.isEmpty()) {
             row.use.exit = "no peer";
             return row;
         }
         const QString base = m_folder.filePath(QString::fromLatin1(row.program) + '-' +
                                                QString::number(controllers));
-        TChildWatch child(floor ? QStringLiteral(BARE_FLEET_PATH)
-                                : QStringLiteral(ZYL_TEST_RUN_PATH),
-                          arguments, base);
+        TChildWatch child(QString::fromUtf8(file.path), arguments, base);
         row.startNs = child.StartNs();
         struct TSample {
             int64_t ns = 0, cpuNs = 0, replies = 0;
@@ -164,13 +172,13 @@ private:
         return arguments << m_options.runnerOptions << definition;
     }
 
-    QStringList FloorArguments(uint16_t port, int controllers, double durationS) const {
+    QStringList BareArguments(uint16_t port, int controllers, double durationS) const {
         return {QStringLiteral("127.0.0.1"),
                 QString::number(port),
                 QString::number(controllers),
                 QString::number(durationS),
                 QString::number(m_options.intervalS),
-                QString::number(m_options.maxConnecting.value_or(kFloorConnecting))};
+                QString::number(m_options.maxConnecting.value_or(kBareConnecting))};
     }
 
     static void ReportError(const QString& errorFile, const TRow& row) {
@@ -191,8 +199,8 @@ std::optional<TBenchOptions> ParseOptions(const QStringList& arguments) {
     const QCommandLineOption sizes("sizes", "Controller counts, comma-separated.", "N,...",
                                    "10,100,1000,10000");
     const QCommandLineOption duration("duration", "Seconds per run (default 20).", "S", "20");
-    const QCommandLineOption interval("interval", "Passed to the runner; the floor keeps it too.",
-                                      "S", "0");
+    const QCommandLineOption interval(
+        "interval", "Passed to the runner; the bare programs keep it too.", "S", "0");
     const QCommandLineOption connecting("max-connecting", "Passed to both.", "N");
     const QCommandLineOption json("json", "The runner writes JSON Lines instead of --quiet.");
     const QCommandLineOption runnerOption(
@@ -244,8 +252,9 @@ int main(int argc, char** argv) {
         return 1;
     // Memory per controller is what N controllers hold beyond one.
     const double baselineS = std::min(options->durationS, 3.0);
-    const long runnerBaseline = bench.Run(1, false, baselineS).use.peakRssKiB;
-    const long floorBaseline = bench.Run(1, true, baselineS).use.peakRssKiB;
+    long baselines[kPrograms];
+    for (int program = 0; program < kPrograms; ++program)
+        baselines[program] = bench.Run(1, TProgram(program), baselineS).use.peakRssKiB;
 
     PrintHeader(options->durationS, options->intervalS, idleRttMs);
     std::vector<TRatios> ratios;
@@ -255,12 +264,13 @@ int main(int argc, char** argv) {
                          controllers, static_cast<unsigned long long>(fileLimit));
             continue;
         }
-        const TRow runner = bench.Run(controllers, false, options->durationS);
-        PrintRow(runner, runnerBaseline, bench.IdealPerSecond(controllers));
-        const TRow floor = bench.Run(controllers, true, options->durationS);
-        PrintRow(floor, floorBaseline, bench.IdealPerSecond(controllers));
-        std::fflush(stdout);
-        ratios.push_back(RatiosOf(runner, floor));
+        TRow rows[kPrograms];
+        for (int program = 0; program < kPrograms; ++program) {
+            rows[program] = bench.Run(controllers, TProgram(program), options->durationS);
+            PrintRow(rows[program], baselines[program], bench.IdealPerSecond(controllers));
+            std::fflush(stdout);
+        }
+        ratios.push_back(RatiosOf(rows[kRunner], rows[kClient], rows[kFloor]));
     }
 
     PrintRatios(ratios);

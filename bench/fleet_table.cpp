@@ -34,9 +34,12 @@ double PercentileOf(const std::vector<float>& values, double p) {
     return NearestRank(sorted, p);
 }
 
-TRatios RatiosOf(const TRow& runner, const TRow& floor) {
-    return {runner.controllers, MicrosecondsPerReply(runner) / MicrosecondsPerReply(floor),
-            RepliesPerSecond(runner) / RepliesPerSecond(floor)};
+TRatios RatiosOf(const TRow& runner, const TRow& client, const TRow& floor) {
+    const auto against = [&runner](const TRow& other) {
+        return TRatio{MicrosecondsPerReply(runner) / MicrosecondsPerReply(other),
+                      RepliesPerSecond(runner) / RepliesPerSecond(other)};
+    };
+    return {runner.controllers, against(client), against(floor)};
 }
 
 void PrintHeader(double durationS, double intervalS, double idleRttMs) {
@@ -76,10 +79,13 @@ void PrintRow(const TRow& row, long baselineRssKiB, double ideal) {
 }
 
 void PrintRatios(const std::vector<TRatios>& ratios) {
-    std::printf("\n| controllers | CPU per reply runner / floor | replies/s runner / floor |\n");
-    std::printf("|---|---|---|\n");
+    std::printf("\n| controllers | CPU per reply, runner / epoll client | replies/s, runner / "
+                "epoll client | CPU per reply, runner / floor | replies/s, runner / floor |\n");
+    std::printf("|---|---|---|---|---|\n");
     for (const TRatios& ratio : ratios)
-        std::printf("| %d | %s | %s |\n", ratio.controllers,
-                    Figure(ratio.cpuPerReply, 2).constData(),
-                    Figure(ratio.repliesPerSecond, 2).constData());
+        std::printf("| %d | %s | %s | %s | %s |\n", ratio.controllers,
+                    Figure(ratio.client.cpuPerReply, 2).constData(),
+                    Figure(ratio.client.repliesPerSecond, 2).constData(),
+                    Figure(ratio.floor.cpuPerReply, 2).constData(),
+                    Figure(ratio.floor.repliesPerSecond, 2).constData());
 }

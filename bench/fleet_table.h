@@ -19,9 +19,13 @@ struct TRow {
     TPeerFigures peer;
 };
 
+// The runner's steady figures against another program's.
+struct TRatio {
+    double cpuPerReply = 0, repliesPerSecond = 0;
+};
 struct TRatios {
     int controllers = 0;
-    double cpuPerReply = 0, repliesPerSecond = 0; // runner / floor, steady
+    TRatio client, floor;
 };
 
 // value with that many decimals; "-" for NaN.
@@ -30,7 +34,7 @@ QByteArray Figure(double value, int decimals);
 // The project's nearest rank of the values (base/percentile.h); NaN for none.
 double PercentileOf(const std::vector<float>& values, double p);
 
-TRatios RatiosOf(const TRow& runner, const TRow& floor);
+TRatios RatiosOf(const TRow& runner, const TRow& client, const TRow& floor);
 
 void PrintHeader(double durationS, double intervalS, double idleRttMs);
 // baselineRssKiB: the same program's peak with one controller; ideal: replies
