@@ -4,9 +4,9 @@
 // timer per controller and nothing else: no parsing, no output per reply. At
 // the end it prints "replies R connected C of N lost L".
 // Usage: bare_fleet ADDRESS PORT[-LAST] N SECONDS [INTERVAL [MAX_CONNECTING]]
-// (bench/fleet_options.h).
+// (bench/fleet_client.h).
 #include "bench/file_limit.h"
-#include "bench/fleet_options.h"
+#include "bench/fleet_client.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -29,9 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-constexpr milliseconds kSendDelay{100};
-constexpr char kCommand[] = "[0A!?v]";
 
 struct TController {
     int fd = -1;
@@ -105,25 +102,22 @@ private:
 
     void Send(TController& controller) {
         controller.passStart = Clock::now();
-        if (::send(controller.fd, kCommand, sizeof kCommand - 1, MSG_NOSIGNAL) < 0)
+        if (!SendCommand(controller.fd))
             Drop(controller);
     }
 
     void Read(TController& controller) {
-        char bytes[512];
-        const ssize_t got = ::recv(controller.fd, bytes, sizeof bytes, 0);
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
-        if (got <= 0)
+        const TReceived received = ReceiveReply(controller.fd);
+        if (received == TReceived::Lost)
             return Drop(controller);
-        if (std::memchr(bytes, ']', size_t(got)) == nullptr)
+        if (received != TReceived::Reply)
             return;
         ++m_replies;
         // The interval counts from the start of the pass, the send delay from
         // the reply; whichever ends later.
         const auto sinceStart = Clock::now() - controller.passStart;
         const milliseconds wait = std::chrono::ceil<milliseconds>(m_options.interval - sinceStart);
-        controller.sendTimer.start(std::max(kSendDelay, wait));
+        controller.sendTimer.start(std::max(kFleetSendDelay, wait));
     }
 
     void Drop(TController& controller) {

@@ -6,9 +6,9 @@
 // deadlines, waited for by epoll_pwait2 itself. No Qt, no parsing, no output
 // per reply. At the end it prints "replies R connected C of N lost L".
 // Usage: epoll_fleet ADDRESS PORT[-LAST] N SECONDS [INTERVAL [MAX_CONNECTING]]
-// (bench/fleet_options.h).
+// (bench/fleet_client.h).
 #include "bench/file_limit.h"
-#include "bench/fleet_options.h"
+#include "bench/fleet_client.h"
 
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -26,8 +26,8 @@
 
 namespace {
 
-constexpr int64_t kSendDelayNs = 100'000'000;
-constexpr char kCommand[] = "[0A!?v]";
+constexpr int64_t kSendDelayNs =
+    std::chrono::duration_cast<std::chrono::nanoseconds>(kFleetSendDelay).count();
 constexpr int kBatch = 512;
 
 int64_t NowNs() {
@@ -131,18 +131,15 @@ private:
     void Send(uint32_t index) {
         TController& controller = m_controllers[index];
         controller.passStartNs = NowNs();
-        if (::send(controller.fd, kCommand, sizeof kCommand - 1, MSG_NOSIGNAL) < 0)
+        if (!SendCommand(controller.fd))
             Drop(index);
     }
 
     void Read(uint32_t index) {
-        char bytes[512];
-        const ssize_t got = ::recv(m_controllers[index].fd, bytes, sizeof bytes, 0);
-        if (got < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
-        if (got <= 0)
+        const TReceived received = ReceiveReply(m_controllers[index].fd);
+        if (received == TReceived::Lost)
             return Drop(index);
-        if (std::memchr(bytes, ']', size_t(got)) == nullptr)
+        if (received != TReceived::Reply)
             return;
         ++m_replies;
         const int64_t earliestNs = m_controllers[index].passStartNs + m_intervalNs;

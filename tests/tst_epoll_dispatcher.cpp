@@ -24,6 +24,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstdarg>
 #include <functional>
@@ -54,6 +55,12 @@ struct TPassLog {
 
 void RunLoop(int ms) {
     RunUntil([] { return false; }, ms);
+}
+
+// Rows of a table whose two columns are texts: name, first, second.
+void TextRows(std::initializer_list<std::array<const char*, 3>> rows) {
+    for (const auto& [name, first, second] : rows)
+        QTest::newRow(name) << QString(first) << QString(second);
 }
 
 void Post(QObject* context, const std::function<void()>& call) {
@@ -149,15 +156,12 @@ void TestEpollDispatcher::notifierChangedDuringDispatch_data() {
     // does this to the other.
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("fired"); // "11": both in one pass, "1|1": the other later
-    const auto row = [](const char* name, const char* action, const char* fired) {
-        QTest::newRow(name) << QString(action) << QString(fired);
-    };
-    row("left alone", "nothing", "11");
-    row("disabled", "disable", "1");
-    row("deleted", "delete", "1");
-    row("enabled (was off)", "enable", "1|1");
-    row("replaced by a new notifier", "replace", "1|1");
-    row("descriptor closed, number reused", "reuse", "1|1");
+    TextRows({{"left alone", "nothing", "11"},
+              {"disabled", "disable", "1"},
+              {"deleted", "delete", "1"},
+              {"enabled (was off)", "enable", "1|1"},
+              {"replaced by a new notifier", "replace", "1|1"},
+              {"descriptor closed, number reused", "reuse", "1|1"}});
 }
 
 void TestEpollDispatcher::notifierChangedDuringDispatch() {
@@ -218,13 +222,10 @@ void TestEpollDispatcher::timersDueTogether_data() {
     // itself after its first event.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("fired"); // in order, "|" where a later pass begins
-    const auto row = [](const char* name, const char* steps, const char* fired) {
-        QTest::newRow(name) << QString(steps) << QString(fired);
-    };
-    row("due together: one pass, in start order", "a30 b30 c30", "abc");
-    row("killed by one before it in the pass", "a30 b30 a>b-", "a");
-    row("started in the pass: the next one", "a30 a>c0", "a|c");
-    row("nested loop: no second event, others go on", "a0 b20 a~", "a|b");
+    TextRows({{"due together: one pass, in start order", "a30 b30 c30", "abc"},
+              {"killed by one before it in the pass", "a30 b30 a>b-", "a"},
+              {"started in the pass: the next one", "a30 a>c0", "a|c"},
+              {"nested loop: no second event, others go on", "a0 b20 a~", "a|b"}});
 }
 
 void TestEpollDispatcher::timersDueTogether() {

@@ -1,18 +1,37 @@
-#include "bench/fleet_options.h"
+#include "bench/fleet_client.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+constexpr char kCommand[] = "[0A!?v]";
 
 std::chrono::milliseconds Seconds(const char* text) {
     return std::chrono::milliseconds(std::llround(std::strtod(text, nullptr) * 1000));
 }
 
 } // namespace
+
+bool SendCommand(int fd) {
+    return ::send(fd, kCommand, sizeof kCommand - 1, MSG_NOSIGNAL) >= 0;
+}
+
+TReceived ReceiveReply(int fd) {
+    char bytes[512];
+    const ssize_t got = ::recv(fd, bytes, sizeof bytes, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+        return TReceived::Nothing;
+    if (got <= 0)
+        return TReceived::Lost;
+    return std::memchr(bytes, ']', size_t(got)) ? TReceived::Reply : TReceived::Piece;
+}
 
 in_port_t TFleetOptions::PortOf(int index) const {
     return htons(in_port_t(firstPort + index % (lastPort - firstPort + 1)));

@@ -1,7 +1,8 @@
 #pragma once
 
-// The command line of the fleet benchmark's bare programs (bare_fleet,
-// epoll_fleet): ADDRESS PORT[-LAST] N SECONDS [INTERVAL [MAX_CONNECTING]].
+// What the fleet benchmark's bare clients (bare_fleet, epoll_fleet) share:
+// the cycle's wire work, and the command line
+// ADDRESS PORT[-LAST] N SECONDS [INTERVAL [MAX_CONNECTING]].
 //   PORT-LAST spreads the controllers over a range of ports, one after the
 //   other; INTERVAL is the least time in seconds from one command to the next
 //   of a controller (default 0: 100 ms after each reply); MAX_CONNECTING
@@ -20,6 +21,17 @@ struct TFleetOptions {
     // The port of the controller with this index.
     in_port_t PortOf(int index) const;
 };
+
+// The wait after a reply before the next command.
+inline constexpr std::chrono::milliseconds kFleetSendDelay{100};
+
+// One send of the fixed command; false when the connection is lost.
+bool SendCommand(int fd);
+
+// What one receive brought: nothing yet (would block), the end of the
+// connection, a piece of a reply, or its end ("]").
+enum class TReceived { Nothing, Lost, Piece, Reply };
+TReceived ReceiveReply(int fd);
 
 // false, after printing the usage of program, when the line is not one.
 bool ParseFleetOptions(int argc, char** argv, TFleetOptions& options);
