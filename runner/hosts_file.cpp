@@ -7,6 +7,44 @@
 #include "runner/run_definition.h"
 #include "sequencing/definition_file.h"
 
+#include <QHash>
+
+#include <algorithm>
+
+namespace {
+
+// Editors may start a UTF-8 file with one.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+constexpr char kSupported[] = " (one IPv4 address a line, with an optional :port)";
+
+// An entry of a kind the runner does not take, in words that say what it
+// takes; nothing for an entry that is merely wrong.
+QByteArray UnsupportedEntry(const QByteArray& entry, const QByteArray& address) {
+    if (entry.startsWith('[') || entry.count(':') > 1)
+        return "IPv6 is not supported: '" + entry + "'" + kSupported;
+    if (std::any_of(address.begin(), address.end(),
+                    [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }))
+        return "host names are not supported: '" + entry + "'" + kSupported;
+    return {};
+}
+
+// The controller of one entry, checked by the window's rules.
+TEndpoint EndpointOf(const QByteArray& entry, const QByteArray& defaultPort) {
+    const qsizetype colon = entry.indexOf(':');
+    const TEndpoint endpoint = colon < 0 ? TEndpoint{entry, defaultPort}
+                                         : TEndpoint{entry.left(colon), entry.mid(colon + 1)};
+    try {
+        CheckEndpoint(endpoint);
+    } catch (const EConvertError& error) {
+        const QByteArray unsupported = UnsupportedEntry(entry, endpoint.address);
+        throw EConvertError(unsupported.isEmpty() ? error.Message() : unsupported);
+    }
+    return endpoint;
+}
+
+} // namespace
+
 void CheckEndpoint(const TEndpoint& endpoint) {
     in_addr_t address = 0;
     if (!ParseIPv4(endpoint.address, &address))
@@ -15,24 +53,31 @@ void CheckEndpoint(const TEndpoint& endpoint) {
 }
 
 QList<TEndpoint> ReadHostsFile(const QString& fileName, const QByteArray& defaultPort) {
-    const QList<QByteArray> lines =
-        SplitLines(ReadFileHead(fileName, kMaxDefinitionBytes), kMaxLineLength);
+    QByteArray text = ReadFileHead(fileName, kMaxDefinitionBytes);
+    if (text.startsWith(kByteOrderMark))
+        text.remove(0, qsizetype(sizeof kByteOrderMark) - 1);
+    const QList<QByteArray> lines = SplitLines(text, kMaxLineLength);
     QList<TEndpoint> endpoints;
+    QHash<QByteArray, qsizetype> firstLines; // "address:port" -> its line
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        QByteArray line = lines[i];
-        line.truncate(line.indexOf('#') < 0 ? line.size() : line.indexOf('#'));
-        line = line.trimmed();
-        if (line.isEmpty())
+        QByteArray entry = lines[i];
+        entry.truncate(entry.indexOf('#') < 0 ? entry.size() : entry.indexOf('#'));
+        entry = entry.trimmed();
+        if (entry.isEmpty())
             continue;
-        const qsizetype colon = line.indexOf(':');
-        const TEndpoint endpoint = colon < 0 ? TEndpoint{line, defaultPort}
-                                             : TEndpoint{line.left(colon), line.mid(colon + 1)};
         try {
-            CheckEndpoint(endpoint);
+            const TEndpoint endpoint = EndpointOf(entry, defaultPort);
+            const QByteArray controller =
+                endpoint.address + ':' + QByteArray::number(StrToPort(endpoint.port));
+            if (const qsizetype first = firstLines.value(controller); first > 0)
+                throw EConvertError(controller + " is listed twice, at lines " +
+                                    QByteArray::number(first) + " and " +
+                                    QByteArray::number(i + 1));
+            firstLines.insert(controller, i + 1);
+            endpoints.append(endpoint);
         } catch (const EConvertError& error) {
             throw EConvertError(AtLine(fileName, i + 1, error.Message()));
         }
-        endpoints.append(endpoint);
     }
     return endpoints;
 }

@@ -11,10 +11,11 @@ struct TEndpoint {
 };
 
 // Reads a list of controllers: one "address" or "address:port" a line, the
-// port defaulting to defaultPort; "#" starts a comment, blank lines are
-// skipped. Every address and port is checked by the window's rules before
-// anything connects: a bad line throws EConvertError "<file>:<line>: ...",
-// a file that cannot be read EFOpenError.
+// port defaulting to defaultPort; "#" starts a comment, blank lines and a
+// UTF-8 byte-order mark at the start are skipped. Every address and port is
+// checked by the window's rules before anything connects: a bad line, an
+// IPv6 address, a host name or a controller listed twice throws
+// EConvertError "<file>:<line>: ...", a file that cannot be read EFOpenError.
 QList<TEndpoint> ReadHostsFile(const QString& fileName, const QByteArray& defaultPort);
 
 // Checks an address and port by the window's rules; throws EConvertError

@@ -342,6 +342,17 @@ void TestRunner::failures_data() {
                                << "port.tst:2: '45843 ' is not a valid integer value.";
     QTest::newRow("bad hosts line") << immediate << QStringList{"--hosts", "hosts.txt"} << 2
                                     << "hosts.txt:3: '10.0.0.300' is not a valid IPv4 address.";
+    QTest::newRow("IPv6 in the hosts file")
+        << immediate << QStringList{"--hosts", "ipv6.txt"} << 2
+        << "ipv6.txt:2: IPv6 is not supported: '[::1]:4401' (one IPv4 address a line, with an "
+           "optional :port)";
+    QTest::newRow("host name in the hosts file")
+        << immediate << QStringList{"--hosts", "names.txt"} << 2
+        << "names.txt:1: host names are not supported: 'display4.local:4401' (one IPv4 address a "
+           "line, with an optional :port)";
+    QTest::newRow("controller listed twice")
+        << immediate << QStringList{"--hosts", "twice.txt"} << 2
+        << "twice.txt:4: 127.0.0.1:%1 is listed twice, at lines 2 and 4.";
     QTest::newRow("unknown key in the checks")
         << immediate << QStringList{"--checks", "bad.toml"} << 2
         << "bad.toml:2:1: unknown key \"matc\" (known: equals, match, min, max, max_rtt_ms)";
@@ -395,7 +406,12 @@ void TestRunner::failures() {
     Write(m_folder, Definition(port, "A=[0A!?v]\r\nB" + QByteArray(1, '\0') + "=[0A!?rt]\r\n"),
           "nul.tst");
     Write(m_folder, "IP=127.0.0.1\r\nPort=45843 \r\nA=[0A!?v]\r\n", "port.tst");
-    Write(m_folder, "# bench\n127.0.0.1:3001\n10.0.0.300\n", "hosts.txt");
+    // Editors may start a file with a byte-order mark.
+    Write(m_folder, "\xEF\xBB\xBF# bench\n127.0.0.1:3001\n10.0.0.300\n", "hosts.txt");
+    Write(m_folder, "# bench\n[::1]:4401\n", "ipv6.txt");
+    Write(m_folder, "display4.local:4401\n", "names.txt");
+    Write(m_folder, "10.0.0.1\n127.0.0.1\n\n127.0.0.1:" + QByteArray::number(port) + " # again\n",
+          "twice.txt");
     Write(m_folder, "[\"Read Temp\"]\nmatc = \"x\"\n", "bad.toml");
     QFile::link("bad.toml", m_folder.filePath("link.xml"));
     ::link(QFile::encodeName(m_folder.filePath("default1.tst")).constData(),
