@@ -30,10 +30,13 @@ TLineSpan FindLineEnd(const QByteArray& text, qsizetype start) {
     return {n, n};
 }
 
-QList<QByteArray> SplitLines(const QByteArray& text, qsizetype maxLineLength) {
+QList<QByteArray> SplitLines(const QByteArray& text, qsizetype maxLineLength,
+                             QList<qsizetype>* cutLines) {
     QList<QByteArray> lines;
     for (qsizetype start = 0; start < text.size();) {
         const TLineSpan span = FindLineEnd(text, start);
+        if (cutLines && span.end - start > maxLineLength)
+            cutLines->append(lines.size());
         lines.append(text.mid(start, qMin(span.end - start, maxLineLength)));
         start = span.next;
     }

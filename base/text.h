@@ -25,8 +25,10 @@ TLineSpan FindLineEnd(const QByteArray& text, qsizetype start);
 
 // Splits text into lines. CR LF, a lone CR and a lone LF each end one line
 // (so LF CR is two breaks with an empty line between); a break at the very end
-// starts no further line. Each line is cut at maxLineLength bytes.
-QList<QByteArray> SplitLines(const QByteArray& text, qsizetype maxLineLength);
+// starts no further line. Each line is cut at maxLineLength bytes; cutLines,
+// if given, receives the indexes of the lines that were.
+QList<QByteArray> SplitLines(const QByteArray& text, qsizetype maxLineLength,
+                             QList<qsizetype>* cutLines = nullptr);
 
 // The longest line the line store reads back.
 inline constexpr qsizetype kMaxLineLength = 4096;

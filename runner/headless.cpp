@@ -49,6 +49,10 @@ TRunDefinition UsableDefinition(const TRunOptions& options) {
         WriteLine(stderr, AtLine(options.file, definition.firstLineLeftOut,
                                  "warning: only " + QByteArray::number(kSlotCount) +
                                      " items are run; this line and those after it are not"));
+    for (const qsizetype line : definition.cutLines)
+        WriteLine(stderr, AtLine(options.file, line,
+                                 "warning: only the first " + QByteArray::number(kMaxLineLength) +
+                                     " bytes of this line are read, as the window reads them"));
     if (!definition.HasCommand())
         throw EConvertError(FormatMessage("No commands in %s", QFile::encodeName(options.file)));
     return definition;

@@ -26,8 +26,12 @@ QByteArray AtLine(const QString& fileName, qsizetype line, const QByteArray& mes
 
 TRunDefinition BindRunDefinition(const QByteArray& text, const QString& fileName) {
     // The lines the window's line store holds for the same file.
-    const QList<QByteArray> lines = SplitLines(text, kMaxLineLength);
+    QList<qsizetype> cut;
+    const QList<QByteArray> lines = SplitLines(text, kMaxLineLength, &cut);
     TRunDefinition definition;
+    for (const qsizetype index : cut)
+        if (BindDefinitionLine(index).kind != TLineBinding::TKind::None)
+            definition.cutLines.append(index + 1);
     definition.itemCount = ItemCountOf(lines.size());
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (lines[i].contains('\0'))

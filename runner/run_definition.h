@@ -21,6 +21,9 @@ struct TRunDefinition {
     // The first line (from 1) past the last slot that holds anything; such
     // lines are not run. 0 when there is none.
     qsizetype firstLineLeftOut = 0;
+    // The lines (from 1) of the address, the port and the items that were
+    // longer than kMaxLineLength bytes: cut there, as the window cuts them.
+    QList<qsizetype> cutLines;
 
     // The item of a slot; empty label and command when no line reached it.
     TRunItem Item(int slot) const;

@@ -102,10 +102,14 @@ void TestBase::splitLines() {
 
 void TestBase::splitLinesCutsLongLines() {
     const QByteArray longLine(4 * 1024 * 1024, 'x');
-    const QList<QByteArray> lines = SplitLines(longLine + "\nshort", kMaxLineLength);
-    QCOMPARE(lines.size(), 2);
+    QList<qsizetype> cut;
+    const QList<QByteArray> lines = SplitLines(
+        longLine + "\nshort\r\n" + QByteArray(kMaxLineLength, 'y'), kMaxLineLength, &cut);
+    QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0].size(), kMaxLineLength);
     QCOMPARE(lines[1], QByteArray("short"));
+    // A line of the longest length is whole.
+    QCOMPARE(cut, QList<qsizetype>{0});
 }
 
 void TestBase::displayTextKeepsEveryByte() {

@@ -638,6 +638,13 @@ void TestRunner::reports_data() {
         << QStringList{} << nineteen << none << 0 << 0 << 0 << true << "18/0/0"
         << "default1.tst:21: warning: only 18 items are run; this line and those after it are not"
         << QByteArray() << QString();
+    // The command goes out with the spaces the window keeps of the line.
+    QTest::newRow("a line cut as the window cuts it")
+        << QStringList{} << one + "Read Temp=[0A!?rt]" + QByteArray(5000, ' ') + "\r\n"
+        << none << 0 << 0 << 0 << false << "2/0/0"
+        << "default1.tst:4: warning: only the first 4096 bytes of this line are read, as the "
+           "window reads them"
+        << QByteArray() << QString();
     // However the run ends, the report is written, and the item left
     // unanswered is an error.
     QTest::newRow("hung up while unanswered")
