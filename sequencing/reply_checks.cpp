@@ -2,6 +2,7 @@
 
 #include "sequencing/definition_file.h"
 #include "sequencing/toml_characters.h"
+#include "sequencing/toml_tables.h"
 
 #include <QFile>
 #include <QLocale>
@@ -121,6 +122,12 @@ public:
         try {
             root = toml::parse(std::string_view(moved.constData(), size_t(moved.size())));
         } catch (const toml::parse_error& error) {
+            const int line = int(error.source().begin.line);
+            if (const auto twice = TableGivenTwice(moved, line))
+                Refuse(error.source(), Quoted(MovedBack(twice->name)) +
+                                           " is given twice, at lines " +
+                                           QByteArray::number(twice->firstLine) + " and " +
+                                           QByteArray::number(line));
             Refuse(error.source(), "TOML syntax: " + MovedBack(error.description()));
         }
         QHash<QByteArray, TReplyChecks::TCheck> checks;

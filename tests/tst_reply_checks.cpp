@@ -131,6 +131,17 @@ void TestReplyChecks::refuses_data() {
                                                "number");
     QTest::newRow("private use") << QByteArray("[T]\nequals = '\xf3\xb0\x80\x80'")
                                  << QByteArray("c.toml:2:11: private-use characters");
+    QTest::newRow("table given twice")
+        << QByteArray("[T]\nmatch = 'x'\n\n[Other]\nequals = 'y'\n[ \"T\" ] # again\nmin = 1")
+        << QByteArray("c.toml:6:1: \"T\" is given twice, at lines 1 and 6");
+    QTest::newRow("table given by a key, then a header")
+        << QByteArray("T.equals = 'x'\r\n['T']\r\n")
+        << QByteArray("c.toml:2:1: \"T\" is given twice, at lines 1 and 2");
+    QTest::newRow("a key given twice is syntax")
+        << QByteArray("[T]\nequals = 'x'\nequals = 'y'") << QByteArray("c.toml:3:10: TOML syntax");
+    // Editors may start a file with one; the columns are as they show them.
+    QTest::newRow("byte-order mark")
+        << QByteArray("\xEF\xBB\xBFT = 5") << QByteArray("c.toml:1:5: \"T\" must be a table");
     QTest::newRow("first in the file") << QByteArray("[T]\nzz = 1\n[Other]\naa = 1")
                                        << QByteArray("c.toml:2:1: unknown key \"zz\"");
 }
