@@ -29,7 +29,8 @@ constexpr rlim_t kOtherDescriptors = 32;
 
 // Runs one step of the run's set-up or wind-up. An error it raises is
 // printed as the window would show it, with the system's reason for a file
-// (with --nagios as the plugin's UNKNOWN); false then.
+// (with --nagios as the plugin's UNKNOWN), on one line whatever bytes of a
+// file it quotes; false then.
 bool StepDone(bool nagios, const std::function<void()>& step) {
     try {
         step();

@@ -111,5 +111,5 @@ void WriteRefusal(bool nagios, const QByteArray& text) {
     if (nagios)
         std::fputs(NagiosUnknown(text).text.constData(), stdout);
     else
-        WriteLine(stderr, text);
+        WriteLine(stderr, EscapedLine(text).toUtf8());
 }

@@ -51,6 +51,6 @@ private:
     TServiceNotify m_notify;
 };
 
-// An error that refuses the run: on standard error, or with --nagios as the
-// plugin's UNKNOWN line.
+// An error that refuses the run: on standard error, on one line whatever
+// bytes it quotes, or with --nagios as the plugin's UNKNOWN line.
 void WriteRefusal(bool nagios, const QByteArray& text);

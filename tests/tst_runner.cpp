@@ -350,6 +350,9 @@ void TestRunner::failures_data() {
         << immediate << QStringList{"--hosts", "names.txt"} << 2
         << "names.txt:1: host names are not supported: 'display4.local:4401' (one IPv4 address a "
            "line, with an optional :port)";
+    QTest::newRow("a control byte quoted")
+        << immediate << QStringList{"--hosts", "control.txt"} << 2
+        << "control.txt:1: '10.0.0.\\x01' is not a valid IPv4 address.";
     QTest::newRow("controller listed twice")
         << immediate << QStringList{"--hosts", "twice.txt"} << 2
         << "twice.txt:4: 127.0.0.1:%1 is listed twice, at lines 2 and 4.";
@@ -410,6 +413,7 @@ void TestRunner::failures() {
     Write(m_folder, "\xEF\xBB\xBF# bench\n127.0.0.1:3001\n10.0.0.300\n", "hosts.txt");
     Write(m_folder, "# bench\n[::1]:4401\n", "ipv6.txt");
     Write(m_folder, "display4.local:4401\n", "names.txt");
+    Write(m_folder, "10.0.0.\x01\n", "control.txt");
     Write(m_folder, "10.0.0.1\n127.0.0.1\n\n127.0.0.1:" + QByteArray::number(port) + " # again\n",
           "twice.txt");
     Write(m_folder, "[\"Read Temp\"]\nmatc = \"x\"\n", "bad.toml");
