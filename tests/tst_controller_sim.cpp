@@ -200,13 +200,10 @@ void TestControllerSim::unescapesText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes"); // "?" alone: refused
     QTest::newRow("plain") << "[HELLO v1]" << QByteArray("[HELLO v1]");
-    QTest::newRow("line end") << "\\r\\n" << QByteArray("\r\n");
-    QTest::newRow("tab and backslash") << "a\\tb\\\\c" << QByteArray("a\tb\\c");
+    QTest::newRow("line end, tab, backslash") << "\\r\\n\\t\\\\" << QByteArray("\r\n\t\\");
     QTest::newRow("hex, both cases") << "\\xff\\x00\\xAb" << QByteArray("\xff\0\xab", 3);
-    QTest::newRow("not ASCII") << QString::fromUtf8("\xe2\x82\xac") << QByteArray("\xe2\x82\xac");
     QTest::newRow("unknown escape") << "\\q" << QByteArray("?");
     QTest::newRow("one hex digit") << "\\x4" << QByteArray("?");
-    QTest::newRow("not hex") << "\\x4g" << QByteArray("?");
     QTest::newRow("backslash last") << "ab\\" << QByteArray("?");
 }
 

@@ -152,7 +152,6 @@ void TestRunner::initTestCase() {
 void TestRunner::sameTextInEveryOutput_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("plain") << QByteArray("[0A!v=1]") << "[0A!v=1]";
     QTest::newRow("backslash, 0xFF, a control, U+2028")
         << QByteArray("\\[0A!rt=\xff\x01\xe2\x80\xa8]") << "\\\\[0A!rt=\\xff\\x01\\xe2\\x80\\xa8]";
 }
@@ -505,8 +504,6 @@ void TestRunner::reportFile_data() {
                                      << "Cannot write file r.xml (File too large)";
     QTest::newRow("rename refused") << "directory"
                                     << "Cannot write file r.xml (";
-    QTest::newRow("full device") << "/dev/full"
-                                 << "Cannot write file /dev/full (No space left on device)";
 }
 
 // A report takes its place whole or not at all: the last one stays, and no
@@ -515,9 +512,8 @@ void TestRunner::reportFile() {
     QFETCH(QString, fault);
     QFETCH(QString, reason);
     QTemporaryDir folder;
-    const QString name = fault == "/dev/full" ? fault : folder.filePath("r.xml");
-    if (!fault.startsWith('/'))
-        Write(folder, "<last/>", "r.xml");
+    const QString name = folder.filePath("r.xml");
+    Write(folder, "<last/>", "r.xml");
     const QByteArray report(64 * 1024, 'x');
     rlimit unlimited{};
     ::getrlimit(RLIMIT_FSIZE, &unlimited);
@@ -539,14 +535,13 @@ void TestRunner::reportFile() {
     } catch (const EFOpenError& error) {
         thrown = QString::fromUtf8(error.Message() + " (" + error.Reason() + ")");
     }
-    QVERIFY2(reason.isEmpty()
-                 ? thrown.isEmpty()
-                 : thrown.startsWith(QString(reason).replace("r.xml", folder.filePath("r.xml"))),
+    QVERIFY2(reason.isEmpty() ? thrown.isEmpty()
+                              : thrown.startsWith(QString(reason).replace("r.xml", name)),
              qPrintable(thrown));
     QCOMPARE(QDir(folder.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-             fault.startsWith('/') ? QStringList() : QStringList{"r.xml"});
+             QStringList{"r.xml"});
     QFile written(name);
-    if (fault == "" || fault == "size limit") {
+    if (fault != "directory") {
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), fault.isEmpty() ? report : QByteArray("<last/>"));
     }
