@@ -135,6 +135,14 @@ QList<TInputFile> InputsOf(const TRunOptions& options) {
              options.checksFile.isEmpty() ? ChecksFileOf(options.file) : options.checksFile}};
 }
 
+// Writes the JUnit report once the run ended. A report that cannot be
+// written whole is no result to go by: false then.
+bool ReportWritten(TReportFile& report, const TFleetRun& fleet, const TRunOptions& options) {
+    return StepDone(options.nagios, [&] {
+        report.Commit(JUnitXml(fleet.SuiteResults(QFileInfo(options.file).completeBaseName())));
+    });
+}
+
 int Run(const TRunOptions& options, int quitSignals, const char* version) {
     TRunDefinition definition;
     QList<TEndpoint> endpoints;
@@ -177,11 +185,7 @@ int Run(const TRunOptions& options, int quitSignals, const char* version) {
     const int status = QCoreApplication::exec();
     site->Finished();
     SetErrorSink(nullptr);
-    // A report that cannot be written whole is no result to go by.
-    if (report && !StepDone(options.nagios, [&] {
-            report->Commit(
-                JUnitXml(fleet.SuiteResults(QFileInfo(options.file).completeBaseName())));
-        }))
+    if (report && !ReportWritten(*report, fleet, options))
         return refused;
     return options.nagios ? site->WriteNagios(status, fleet.Failed()) : status;
 }
