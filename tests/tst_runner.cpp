@@ -616,6 +616,12 @@ void TestRunner::reports_data() {
         << "unanswered=sent in cycle 1, resent 2 times, and not answered when the run ended|48 "
            "bytes gathered, ending in ']\\r\\n': a reply ends in ']'|gathered: "
            "[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n";
+    // The second sending goes unanswered and is resent once the default
+    // reply timeout and the send delay are over.
+    QTest::newRow("resent after the default reply timeout")
+        << QStringList{"--drop-every", "2"} << one << QStringList{"--cycles", "2"} << 0 << 5 << 0
+        << true << "1/1/0"
+        << "" << QByteArray() << "resends=1";
     QTest::newRow("silent controller")
         << QStringList{"--silent"} << one << QStringList{"--timeout", "2.5"} << 0 << 3 << 0 << true
         << "1/1/0"
@@ -696,6 +702,8 @@ void TestRunner::reports() {
     if (!errLine.isEmpty())
         QVERIFY2(QString::fromUtf8(outcome.err).split('\n').contains(errLine),
                  outcome.err.constData());
+    const qsizetype replyTimeoutAt = options.indexOf("--reply-timeout") + 1;
+    const int resendMs = (replyTimeoutAt > 0 ? options[replyTimeoutAt].toInt() : 1000) + 100;
     if (unsolicited >= 0) {
         int seen = 0;
         QJsonObject last;
@@ -707,8 +715,10 @@ void TestRunner::reports() {
             if (!line.contains("reply"))
                 continue;
             QCOMPARE(line.value("after_resend").toBool(), line.value("resends").toInt() > 0);
-            // Timed from the first sending: a resent command waited at least a reply timeout.
-            QVERIFY(line.value("resends").toInt() == 0 || line.value("rtt_ms").toDouble() > 1000);
+            // Timed from the first sending: each resend waited a reply timeout
+            // (by default 1000 ms) and the send delay.
+            QVERIFY2(line.value("rtt_ms").toDouble() >= line.value("resends").toInt() * resendMs,
+                     qPrintable(QString::number(line.value("rtt_ms").toDouble())));
             // A reply of a checked item carries its verdict, a failure its reason.
             const bool checked = !checks.isEmpty() && line.value("slot").toInt() == 2;
             QCOMPARE(line.contains("check"), checked);
