@@ -639,6 +639,10 @@ void TestRunner::reports_data() {
     QTest::newRow("greeting before the first command")
         << QStringList{"--greet", "[HELLO v1]"} << two << none << 0 << 0 << 1 << true << "2/0/0"
         << "" << QByteArray() << QString();
+    // Shown as its first 1024 bytes, with its whole size.
+    QTest::newRow("a long greeting") << QStringList{"--greet", '[' + QString(1500, 'g') + ']'}
+                                     << one << none << 0 << 0 << 1 << true << "1/0/0"
+                                     << "" << QByteArray() << QString();
     QTest::newRow("items past the slots")
         << QStringList{} << nineteen << none << 0 << 0 << 0 << true << "18/0/0"
         << "default1.tst:21: warning: only 18 items are run; this line and those after it are not"
@@ -704,6 +708,11 @@ void TestRunner::reports() {
                  outcome.err.constData());
     const qsizetype replyTimeoutAt = options.indexOf("--reply-timeout") + 1;
     const int resendMs = (replyTimeoutAt > 0 ? options[replyTimeoutAt].toInt() : 1000) + 100;
+    // What a controller greets with before the first command is its
+    // unsolicited data.
+    const qsizetype greetAt = simOptions.indexOf("--greet") + 1;
+    const QString greeting =
+        greetAt > 0 && !simOptions.contains("--greet-after") ? simOptions[greetAt] : QString();
     if (unsolicited >= 0) {
         int seen = 0;
         QJsonObject last;
@@ -712,6 +721,10 @@ void TestRunner::reports() {
             QCOMPARE((summary.isEmpty() ? line : summary).value("controller").toString(),
                      "127.0.0.1:" + QString::number(port));
             seen += line.contains("unsolicited") ? 1 : 0;
+            if (!greeting.isEmpty() && line.contains("unsolicited")) {
+                QCOMPARE(line.value("unsolicited").toString(), greeting.left(1024));
+                QCOMPARE(line.value("bytes").toInt(), greeting.size());
+            }
             if (!line.contains("reply"))
                 continue;
             QCOMPARE(line.value("after_resend").toBool(), line.value("resends").toInt() > 0);
