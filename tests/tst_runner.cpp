@@ -659,6 +659,11 @@ void TestRunner::reports_data() {
     QTest::newRow("hung up while unanswered")
         << QStringList{"--silent"} << two << none << SIGHUP << 130 << 0 << true << "2/0/1"
         << "" << QByteArray() << QString();
+    // Killed, it leaves the report of the run before whole, as it was while
+    // it ran.
+    QTest::newRow("killed while unanswered")
+        << QStringList{"--silent"} << two << none << SIGKILL << -1 << -1 << true << "7/0/0"
+        << "" << QByteArray() << QString();
     // Checks beside the definition judge every reply; one reading out of
     // range fails its item and the run.
     const QByteArray temperature = "[\"Read Temp\"]\nmatch = '\\[0A!rt=(\\d+(?:\\.\\d+)?)\\]'\n"
@@ -694,15 +699,23 @@ void TestRunner::reports() {
     if (!checks.isEmpty())
         Write(m_folder, checks, "default1.checks.toml");
     Write(m_folder, Definition(port, items));
-    QFile::remove(m_folder.filePath("r.xml"));
+    const QByteArray earlier = "<testsuites><testsuite name=\"earlier\" tests=\"7\" failures=\"0\" "
+                               "errors=\"0\"></testsuite></testsuites>\n";
+    Write(m_folder, earlier, "r.xml");
 
+    QByteArray underWay = earlier;
     const Outcome outcome =
         RunRunner(m_folder.path(), options + QStringList{"--json", "--junit", "r.xml"},
-                  [signal](QProcess& runner) {
-                      if (signal > 0 && !runner.waitForFinished(500))
-                          ::kill(pid_t(runner.processId()), signal);
+                  [&](QProcess& runner) {
+                      if (signal == 0 || runner.waitForFinished(500))
+                          return;
+                      QFile report(m_folder.filePath("r.xml"));
+                      underWay = report.open(QIODevice::ReadOnly) ? report.readAll() : "";
+                      ::kill(pid_t(runner.processId()), signal);
                   });
     QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+    // The earlier report stays whole until the run's own takes its place.
+    QCOMPARE(underWay, earlier);
     if (!errLine.isEmpty())
         QVERIFY2(QString::fromUtf8(outcome.err).split('\n').contains(errLine),
                  outcome.err.constData());
