@@ -20,7 +20,12 @@ std::optional<TTableGivenTwice> TableGivenTwice(const QByteArray& text, int line
         return std::nullopt;
     try {
         // The line alone parses to the one table it names, if it is a header.
-        const toml::table header = Parsed(QByteArray(lines[line - 1]).replace('\r', ""));
+        // Only a line end's CR goes: one taken from inside the line could join
+        // two bytes into a character the text was never moved aside for.
+        QByteArray headerLine = lines[line - 1];
+        if (headerLine.endsWith('\r'))
+            headerLine.chop(1);
+        const toml::table header = Parsed(headerLine);
         if (header.size() != 1 || !header.cbegin()->second.is_table())
             return std::nullopt;
         const toml::table before = Parsed(lines.mid(0, line - 1).join('\n') + '\n');
