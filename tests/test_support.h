@@ -10,7 +10,10 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
 #include <deque>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // Stands in for the operator at message boxes: records every box and answers
 // from a script (Yes when the script is empty).
@@ -83,3 +86,34 @@ inline quint16 RefusedPort() {
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
 }
+
+// A loopback port where a connect stays in progress: it listens with a
+// backlog of none, filled by a connection of its own, so the kernel drops
+// every further SYN and nothing is ever accepted.
+class NeverAcceptingPort {
+public:
+    NeverAcceptingPort() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        const auto* any = reinterpret_cast<sockaddr*>(&address);
+        ::bind(m_listener, any, length);
+        ::listen(m_listener, 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        ::connect(m_filler, any, length);
+        port = ntohs(address.sin_port);
+    }
+    ~NeverAcceptingPort() {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    NeverAcceptingPort(const NeverAcceptingPort&) = delete;
+    NeverAcceptingPort& operator=(const NeverAcceptingPort&) = delete;
+
+    quint16 port = 0;
+
+private:
+    const int m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+};

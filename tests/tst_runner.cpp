@@ -133,6 +133,8 @@ private slots:
     void reports_data();
     void reports();
     void fleet();
+    void controllersDialled_data();
+    void controllersDialled();
     void textOutput();
     void urgentByte();
     void interrupted_data();
@@ -790,8 +792,7 @@ void TestRunner::reports() {
 // Controllers from a hosts file run side by side: every line names its
 // controller, the healthy one cycles at full rate beside a silent and a
 // flooding one, the report has a suite each, and the status is the most
-// severe. Addresses given twice are two controllers, each held to --interval,
-// whose pause between passes is no silence to give up on.
+// severe.
 void TestRunner::fleet() {
     SimProcess sims[3];
     const quint16 healthy = sims[0].Start({"--quiet"}),
@@ -850,12 +851,78 @@ void TestRunner::fleet() {
                      (line.contains("[0A!v=") ? line.contains(controller(healthy))
                                               : line.contains(QRegularExpression("127.0.0.1:\\d"))),
                  qPrintable(line));
+}
 
-    outcome = RunRunner(m_folder.path(),
-                        {"--address", "127.0.0.1", "--address", "127.0.0.1", "--interval", "0.5",
-                         "--timeout", "0.3", "--duration", "1.35", "--json"});
-    QVERIFY2(outcome.exitCode == 0, outcome.err.constData());
-    QCOMPARE(JsonLines(outcome.out).size(), 6 + 2 + 1); // replies, summaries, totals
+void TestRunner::controllersDialled_data() {
+    // The hosts file's lines: "healthy" (address and port), "bare" (the
+    // address alone) or "never accepting"; none: no hosts file.
+    QTest::addColumn<QStringList>("hosts");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("controllers");
+    QTest::addColumn<int>("replies");
+    QTest::addColumn<QString>("errLine"); // a line of standard error, %1 the healthy port
+    QTest::newRow("a line without a port takes the definition's")
+        << QStringList{"bare"} << QStringList{"--cycles", "2"} << 0 << 1 << 2 << QString();
+    // Each held to --interval, whose pause between passes is no silence to
+    // give up on.
+    QTest::newRow("an address given twice")
+        << QStringList()
+        << QStringList{"--address", "127.0.0.1", "--address", "127.0.0.1",  "--interval",
+                       "0.5",       "--timeout", "0.3",       "--duration", "1.35"}
+        << 0 << 2 << 6 << QString();
+    QTest::newRow("one in flight, behind one that never accepts")
+        << QStringList{"never accepting", "healthy"}
+        << QStringList{"--max-connecting", "1", "--duration", "1", "--timeout", "5"} << 1 << 2 << 0
+        << "127.0.0.1:%1: Could not connect to 127.0.0.1:%1 before the run ended.";
+}
+
+// Which controllers a run dials, and when: a summary each, then the totals
+// of many.
+void TestRunner::controllersDialled() {
+    QFETCH(QStringList, hosts);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(int, controllers);
+    QFETCH(int, replies);
+    QFETCH(QString, errLine);
+    SimProcess sim;
+    const quint16 healthy = sim.Start({"--quiet"});
+    QVERIFY(healthy != 0);
+    const NeverAcceptingPort nowhere;
+    const QString healthyName = "127.0.0.1:" + QString::number(healthy);
+    const QMap<QString, QString> lineOf{
+        {"healthy", healthyName},
+        {"bare", "127.0.0.1"},
+        {"never accepting", QStringLiteral("127.0.0.1:%1").arg(nowhere.port)}};
+    QStringList lines;
+    for (const QString& kind : hosts)
+        lines.append(lineOf.value(kind));
+    Write(m_folder, Definition(healthy, "Firmware=[0A!?v]\r\n"));
+    Write(m_folder, (lines.join('\n') + '\n').toUtf8(), "dialled.txt");
+    const Outcome outcome =
+        RunRunner(m_folder.path(),
+                  options + QStringList{"--json"} +
+                      (hosts.isEmpty() ? QStringList() : QStringList{"--hosts", "dialled.txt"}));
+    QVERIFY2(outcome.exitCode == exitCode, outcome.err.constData());
+    if (!errLine.isEmpty())
+        QVERIFY2(QString::fromUtf8(outcome.err).split('\n').contains(errLine.arg(healthy)),
+                 outcome.err.constData());
+    const QList<QJsonObject> json = JsonLines(outcome.out);
+    int replied = 0, summaries = 0;
+    for (const QJsonObject& line : json) {
+        const QJsonObject summary = line.value("summary").toObject();
+        const QString name = (summary.isEmpty() ? line : summary).value("controller").toString();
+        QVERIFY2(line.contains("totals") || name == healthyName || lines.contains(name),
+                 qPrintable(name));
+        replied += line.contains("reply") ? 1 : 0;
+        summaries += summary.isEmpty() ? 0 : 1;
+    }
+    QCOMPARE(replied, replies);
+    QCOMPARE(summaries, controllers);
+    const bool totals = controllers > 1;
+    QCOMPARE(json.constLast().contains("totals"), totals);
+    QCOMPARE(json.size(), replies + controllers + (totals ? 1 : 0));
 }
 
 // One line per reply in fixed columns under a header, the reply last; bytes
