@@ -83,8 +83,12 @@ QList<TEndpoint> Endpoints(const TRunDefinition& definition, const TRunOptions& 
         endpoints.append({address, port});
         CheckEndpoint(endpoints.constLast());
     }
-    if (!options.hostsFile.isEmpty())
-        endpoints += ReadHostsFile(options.hostsFile, port);
+    if (!options.hostsFile.isEmpty()) {
+        QByteArray repeatWarning;
+        endpoints += ReadHostsFile(options.hostsFile, port, &repeatWarning);
+        if (!repeatWarning.isEmpty())
+            WriteLine(stderr, repeatWarning);
+    }
     if (options.addresses.isEmpty() && options.hostsFile.isEmpty()) {
         endpoints.append({definition.address, port});
         CheckFromDefinition([&] { CheckEndpoint(endpoints.constLast()); }, false, options.file,

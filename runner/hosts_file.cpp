@@ -52,13 +52,15 @@ void CheckEndpoint(const TEndpoint& endpoint) {
     StrToPort(endpoint.port);
 }
 
-QList<TEndpoint> ReadHostsFile(const QString& fileName, const QByteArray& defaultPort) {
+QList<TEndpoint> ReadHostsFile(const QString& fileName, const QByteArray& defaultPort,
+                               QByteArray* repeatWarning) {
     QByteArray text = ReadFileHead(fileName, kMaxDefinitionBytes);
     if (text.startsWith(kByteOrderMark))
         text.remove(0, qsizetype(sizeof kByteOrderMark) - 1);
     const QList<QByteArray> lines = SplitLines(text, kMaxLineLength);
     QList<TEndpoint> endpoints;
     QHash<QByteArray, qsizetype> firstLines; // "address:port" -> its line
+    qsizetype repeats = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QByteArray entry = lines[i];
         entry.truncate(entry.indexOf('#') < 0 ? entry.size() : entry.indexOf('#'));
@@ -69,15 +71,20 @@ QList<TEndpoint> ReadHostsFile(const QString& fileName, const QByteArray& defaul
             const TEndpoint endpoint = EndpointOf(entry, defaultPort);
             const QByteArray controller =
                 endpoint.address + ':' + QByteArray::number(StrToPort(endpoint.port));
-            if (const qsizetype first = firstLines.value(controller); first > 0)
-                throw EConvertError(controller + " is listed twice, at lines " +
-                                    QByteArray::number(first) + " and " +
-                                    QByteArray::number(i + 1));
-            firstLines.insert(controller, i + 1);
+            if (const qsizetype first = firstLines.value(controller); first == 0)
+                firstLines.insert(controller, i + 1);
+            else if (repeats++ == 0)
+                *repeatWarning =
+                    AtLine(fileName, i + 1,
+                           "warning: " + controller + " is listed again (first at line " +
+                               QByteArray::number(first) +
+                               "); each line is watched on a connection of its own");
             endpoints.append(endpoint);
         } catch (const EConvertError& error) {
             throw EConvertError(AtLine(fileName, i + 1, error.Message()));
         }
     }
+    if (repeats > 1)
+        *repeatWarning += " (" + QByteArray::number(repeats) + " lines repeat a controller)";
     return endpoints;
 }

@@ -11,10 +11,17 @@
 
 namespace {
 
+// The controllers' names as the site sees them: a controller listed again is
+// "address:port#2" and on, so that every series and row stays its own.
 QList<QByteArray> ControllersOf(const QList<TEndpoint>& endpoints) {
     QList<QByteArray> controllers;
-    for (const TEndpoint& endpoint : endpoints)
-        controllers.append(endpoint.address + ':' + endpoint.port);
+    QHash<QByteArray, int> listings;
+    for (const TEndpoint& endpoint : endpoints) {
+        const QByteArray controller = endpoint.address + ':' + endpoint.port;
+        const int listing = ++listings[controller];
+        controllers.append(listing == 1 ? controller
+                                        : controller + '#' + QByteArray::number(listing));
+    }
     return controllers;
 }
 

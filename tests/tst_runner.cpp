@@ -354,9 +354,6 @@ void TestRunner::failures_data() {
     QTest::newRow("a control byte quoted")
         << immediate << QStringList{"--hosts", "control.txt"} << 2
         << "control.txt:1: '10.0.0.\\x01' is not a valid IPv4 address.";
-    QTest::newRow("controller listed twice")
-        << immediate << QStringList{"--hosts", "twice.txt"} << 2
-        << "twice.txt:4: 127.0.0.1:%1 is listed twice, at lines 2 and 4.";
     QTest::newRow("unknown key in the checks")
         << immediate << QStringList{"--checks", "bad.toml"} << 2
         << "bad.toml:2:1: unknown key \"matc\" (known: equals, match, min, max, max_rtt_ms)";
@@ -415,8 +412,6 @@ void TestRunner::failures() {
     Write(m_folder, "# bench\n[::1]:4401\n", "ipv6.txt");
     Write(m_folder, "display4.local:4401\n", "names.txt");
     Write(m_folder, "10.0.0.\x01\n", "control.txt");
-    Write(m_folder, "10.0.0.1\n127.0.0.1\n\n127.0.0.1:" + QByteArray::number(port) + " # again\n",
-          "twice.txt");
     Write(m_folder, "[\"Read Temp\"]\nmatc = \"x\"\n", "bad.toml");
     QFile::link("bad.toml", m_folder.filePath("link.xml"));
     ::link(QFile::encodeName(m_folder.filePath("default1.tst")).constData(),
@@ -871,6 +866,10 @@ void TestRunner::controllersDialled_data() {
         << QStringList{"--address", "127.0.0.1", "--address", "127.0.0.1",  "--interval",
                        "0.5",       "--timeout", "0.3",       "--duration", "1.35"}
         << 0 << 2 << 6 << QString();
+    QTest::newRow("a controller listed again, each line a connection")
+        << QStringList{"healthy", "healthy", "bare"} << QStringList{"--cycles", "2"} << 0 << 3 << 6
+        << "dialled.txt:2: warning: 127.0.0.1:%1 is listed again (first at line 1); each line is "
+           "watched on a connection of its own (2 lines repeat a controller)";
     QTest::newRow("one in flight, behind one that never accepts")
         << QStringList{"never accepting", "healthy"}
         << QStringList{"--max-connecting", "1", "--duration", "1", "--timeout", "5"} << 1 << 2 << 0
