@@ -8,6 +8,22 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+
+// What is wrong with a run that ran its course on the connection's side:
+// it never connected, or lost the connection. Empty when neither.
+QByteArray CourseRunMessage(bool everConnected, const QByteArray& controller,
+                            const TOutageLog& log) {
+    if (!everConnected)
+        return ErrorDisplayText("Could not connect to " + controller + " before the run ended");
+    if (log.Outages() > 0)
+        return "Connection lost " + Counted(qsizetype(log.Outages()), "time", "times") + ", down " +
+               SecondsText(log.DownMs()) + " in all";
+    return {};
+}
+
+} // namespace
+
 TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& options,
                                const TReplyChecks& checks, TTimerQueue& timers, TRunOutput& output,
                                bool brief)
@@ -182,13 +198,7 @@ void TControllerRun::Finish(int status, QByteArray message) {
     m_summary.connection.RunEnded(m_watchedMs);
     const TOutageLog& log = m_summary.connection;
     if (status == kRunCompleted && message.isEmpty())
-        message =
-            !m_everConnected
-                ? ErrorDisplayText("Could not connect to " + m_controller + " before the run ended")
-            : log.Outages() > 0
-                ? "Connection lost " + Counted(qsizetype(log.Outages()), "time", "times") +
-                      ", down " + SecondsText(log.DownMs()) + " in all"
-                : QByteArray();
+        message = CourseRunMessage(m_everConnected, m_controller, log);
     const bool awaiting = m_replies.Awaiting();
     const int pending = awaiting ? m_replies.AwaitedSlot() : m_cycle.TestStep;
     const int resends = m_replies.Resends();
