@@ -120,8 +120,7 @@ TReplyRecord TReplyMatcher::RecordOf(int slot, int cycle, const QByteArray& repl
 }
 
 int TReplyMatcher::QuietMs(int replyTimeoutMs) const {
-    return m_lateExpected > 0 ? int(m_lastRttMs) + replyTimeoutMs
-                              : int(m_longestRttMs) + 2 * kSendDelayMs;
+    return m_lateExpected > 0 ? int(m_lastRttMs) + replyTimeoutMs : int(m_longestRttMs) + kSettleMs;
 }
 
 bool TReplyMatcher::StepAdvanced() {

@@ -93,6 +93,8 @@ public:
     // shifted by a reply (a greeting taken for one) shows the reply left over
     // by then.
     int QuietMs(int replyTimeoutMs) const;
+    // The quiet after the longest round trip, when no late answer may come.
+    static constexpr int kSettleMs = 2 * kSendDelayMs;
     // The pass under way, from 1: one more each time the step wraps to 1.
     int Pass() const { return m_pass; }
 
