@@ -146,7 +146,7 @@ void TControllerRun::RecordUnsolicited(const TReplyMatcher::TReceived& received)
     m_summary.outOfStep += received.outOfStep ? 1 : 0;
     Feed.Unsolicited(bytes.size());
     m_output.Unsolicited(m_controller,
-                         {received.record.time, received.record.cycle,
+                         {received.record.time, received.record.pass,
                           bytes.left(TUnsolicited::kShownBytes), bytes.size(), received.outOfStep});
     CheckOutput();
     if (!received.outOfStep || m_options.allowUnsolicited || m_finishing)
@@ -203,11 +203,11 @@ void TControllerRun::Finish(int status, QByteArray message) {
     const int pending = awaiting ? m_replies.AwaitedSlot() : m_cycle.TestStep;
     const int resends = m_replies.Resends();
     CountPendingResends();
-    const QByteArray cycle = QByteArray::number(m_replies.Pass());
+    const QByteArray pass = QByteArray::number(m_replies.Pass());
     // A command resent more often than accepted fails even when the run
     // ended before its reply could come.
     if (status == kRunCompleted && awaiting && resends > m_options.maxResends)
-        m_tallies[size_t(pending)].AddFailure("cycle " + cycle + ": no reply after " +
+        m_tallies[size_t(pending)].AddFailure("cycle " + pass + ": no reply after " +
                                               Counted(resends, "resend", "resends") +
                                               " when the run ended");
     const auto any = [this](qint64 TItemTally::*count) {
@@ -220,9 +220,8 @@ void TControllerRun::Finish(int status, QByteArray message) {
     if (stoppedWith != kRunCompleted && !m_lastPassEnded && pending >= 1 && pending <= kSlotCount) {
         m_end.failingSlot = pending;
         m_end.failed = stoppedWith == kRunNoReply;
-        m_end.details = awaiting
-                            ? m_replies.Unanswered()
-                            : QByteArrayList{"the run ended before its turn in cycle " + cycle};
+        m_end.details = awaiting ? m_replies.Unanswered()
+                                 : QByteArrayList{"the run ended before its turn in cycle " + pass};
     }
     m_summary.exitStatus = status;
     Feed.Ended(status, pending, message);
@@ -243,7 +242,7 @@ void TControllerRun::Conclude() {
     // Before a connection there is no item the run stopped at.
     TRunSummary& summary = m_summary;
     summary.controller = m_controller;
-    summary.cycles = m_replies.Pass() - 1;
+    summary.passes = m_replies.Pass() - 1;
     if (m_everConnected) {
         summary.failingSlot = m_end.failingSlot;
         // Only what an unanswered command gathered: the rest is in the reason.

@@ -18,11 +18,11 @@ void TItemTally::AddReply(const TReplyRecord& record, int maxResends) {
     failed += record.verdict.outcome == TVerdict::TOutcome::Fail ? 1 : 0;
     rtt.Add(record.rttMs);
     last = record;
-    const QByteArray cycle = "cycle " + QByteArray::number(record.cycle) + ": ";
+    const QByteArray pass = "cycle " + QByteArray::number(record.pass) + ": ";
     if (record.verdict.outcome == TVerdict::TOutcome::Fail)
-        AddFailure(cycle + record.reply + ": " + record.verdict.why);
+        AddFailure(pass + record.reply + ": " + record.verdict.why);
     if (record.resends > maxResends)
-        AddFailure(cycle + "answered after " + Counted(record.resends, "resend", "resends") + ", " +
+        AddFailure(pass + "answered after " + Counted(record.resends, "resend", "resends") + ", " +
                    MillisecondsText(record.rttMs) + " after the first sending: " + record.reply);
 }
 
@@ -33,7 +33,7 @@ void TItemTally::AddFailure(const QByteArray& text) {
 
 void TItemTally::AddOutOfStep(const QByteArray& bytes, int after) {
     if (last)
-        AddFailure("cycle " + QByteArray::number(last->cycle) + ": out of step: '" + bytes +
+        AddFailure("cycle " + QByteArray::number(last->pass) + ": out of step: '" + bytes +
                    "' came after slot " + QByteArray::number(after) +
                    " was answered, while no command awaited a reply; this item's reply '" +
                    last->reply + "' may answer another command");

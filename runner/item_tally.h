@@ -19,17 +19,17 @@ struct TItemTally {
     qint64 failed = 0;      // replies that failed it
     TRttHistogram rtt;
     std::optional<TReplyRecord> last;
-    // Why cycles failed, a line each, bytes as they came (each report
+    // Why passes failed, a line each, bytes as they came (each report
     // escapes them): the first kMaxFailureTexts of them.
     QByteArrayList failures;
     qint64 failureCount = 0;
     static constexpr int kMaxFailureTexts = 100;
 
-    // Counts a reply, and fails its cycle when it failed its check or
+    // Counts a reply, and fails its pass when it failed its check or
     // needed more than maxResends resends.
     void AddReply(const TReplyRecord& record, int maxResends);
     void AddFailure(const QByteArray& text);
-    // Fails the cycle of the last reply, if any: bytes holding a reply no
+    // Fails the pass of the last reply, if any: bytes holding a reply no
     // command awaited came after slot `after` was answered, so that reply
     // may answer another command.
     void AddOutOfStep(const QByteArray& bytes, int after);

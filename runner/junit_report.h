@@ -17,7 +17,7 @@ struct TCaseResult {
     TRunItem item;
     TKind kind = TKind::Skipped;
     QByteArray message;               // why it failed, erred or was skipped
-    QByteArrayList details;           // every failing cycle, a line each
+    QByteArrayList details;           // every failing pass, a line each
     std::optional<TReplyRecord> last; // its last reply
 };
 

@@ -50,7 +50,7 @@ TReportRow HeaderRow() {
 TReportRow ReplyRow(const QByteArray& controller, const TReplyRecord& record) {
     return {LocalTimeText(record.time),
             QString::fromLatin1(controller),
-            QString::number(record.cycle),
+            QString::number(record.pass),
             QString::number(record.slot),
             EscapedLine(record.label),
             QString::fromLatin1(MsText(record.rttMs)),
@@ -62,7 +62,7 @@ TReportRow ReplyRow(const QByteArray& controller, const TReplyRecord& record) {
 TReportRow UnsolicitedRow(const QByteArray& controller, const TUnsolicited& piece) {
     return {LocalTimeText(piece.time),
             QString::fromLatin1(controller),
-            QString::number(piece.cycle),
+            QString::number(piece.pass),
             "-",
             piece.outOfStep ? "out of step" : "unsolicited",
             "-",
@@ -79,7 +79,7 @@ QByteArray RowText(const TReportRow& row, int labelWidth, bool nameController) {
     const QString controller =
         nameController ? row.controller.leftJustified(kControllerWidth) + "  " : QString();
     // The reply comes last, so no column moves however long replies grow.
-    return (row.time.leftJustified(30) + "  " + controller + row.cycle.rightJustified(5) + "  " +
+    return (row.time.leftJustified(30) + "  " + controller + row.pass.rightJustified(5) + "  " +
             row.slot.rightJustified(4) + "  " + Column(row.label, labelWidth) + "  " +
             row.rtt.rightJustified(10) + "  " + row.resends.rightJustified(7) + "  " +
             row.check.leftJustified(5) + "  " + row.reply)
@@ -90,7 +90,7 @@ QByteArray UnsolicitedJson(const QByteArray& controller, const TUnsolicited& pie
     QJsonObject object{
         {"controller", QString::fromLatin1(controller)},
         {"time", piece.time.toString(Qt::ISODateWithMs)},
-        {"cycle", piece.cycle},
+        {"cycle", piece.pass},
         {"unsolicited", EscapedLine(piece.shown)},
         {"bytes", piece.size},
     };

@@ -10,7 +10,7 @@
 // Bytes that arrived while no command awaited its reply.
 struct TUnsolicited {
     QDateTime time; // UTC
-    int cycle = 0;
+    int pass = 0;
     QByteArray shown; // the first kShownBytes of them
     qsizetype size = 0;
     bool outOfStep = false; // they complete a reply after the first command went out
@@ -23,7 +23,7 @@ struct TUnsolicited {
 
 // The columns of one line of text about a reply or unsolicited data.
 struct TReportRow {
-    QString time, controller, cycle, slot, label, rtt, resends, check, reply;
+    QString time, controller, pass, slot, label, rtt, resends, check, reply;
 };
 // The header over the rows.
 TReportRow HeaderRow();

@@ -21,7 +21,7 @@ double Rounded(double ms) {
 QByteArray CountsText(const TRunSummary& summary, const TTotals& totals) {
     return Counted(totals.replies, "reply", "replies") + ", " +
            Counted(totals.resends, "resend", "resends") + ", " +
-           Counted(summary.cycles, "cycle", "cycles") + " completed" +
+           Counted(summary.passes, "cycle", "cycles") + " completed" +
            (summary.connection.Outages() > 0
                 ? ", " + Counted(qsizetype(summary.connection.Outages()), "outage", "outages")
                 : QByteArray());
@@ -121,7 +121,7 @@ QByteArray SummaryJson(const TRunSummary& summary) {
         {"unsolicited", summary.unsolicited},
         {"out_of_step", summary.outOfStep},
         {"late", summary.late},
-        {"cycles", summary.cycles},
+        {"cycles", summary.passes},
         {"rtt_ms", RoundTripsJson(totals.rttMs)},
         {"slowest_ms", totals.rttMs.Count() == 0 ? QJsonValue() : Rounded(totals.slowestMs)},
         {"items", ItemsJson(summary.items)},

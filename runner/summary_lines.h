@@ -10,7 +10,7 @@
 // How one controller's run ended, and what each item got.
 struct TRunSummary {
     QByteArray controller;  // "address:port"
-    int cycles = 0;         // passes completed
+    int passes = 0;         // passes completed
     qint64 unsolicited = 0; // pieces of unsolicited data
     int exitStatus = 0;
     // Where and why the run stopped before it completed: the slot awaiting

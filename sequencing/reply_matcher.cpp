@@ -104,11 +104,11 @@ TReplyMatcher::TReceived TReplyMatcher::Reply(int slot, const QByteArray& text) 
     return received;
 }
 
-TReplyRecord TReplyMatcher::RecordOf(int slot, int cycle, const QByteArray& reply) const {
+TReplyRecord TReplyMatcher::RecordOf(int slot, int pass, const QByteArray& reply) const {
     // A reply before any send answers no command: it has no round trip.
     const double rttMs = m_sentClock.isValid() ? double(m_sentClock.nsecsElapsed()) / 1e6 : 0;
     return {QDateTime::currentDateTimeUtc(),
-            cycle,
+            pass,
             slot,
             {},
             slot > 0 ? Cycle.CommandOf(slot) : QByteArray(),

@@ -53,9 +53,9 @@ public:
     };
     struct TReceived {
         TKind kind = TKind::Nothing;
-        // Reply and Late: time, cycle, slot, command, reply, rtt_ms (from the
+        // Reply and Late: time, pass, slot, command, reply, rtt_ms (from the
         // first sending), resends and late; the label and the verdict are the
-        // driver's. Unsolicited: time, cycle (the current pass) and the piece
+        // driver's. Unsolicited: time, pass (the current one) and the piece
         // as reply.
         TReplyRecord record;
         // Unsolicited: the data ends a reply after the first command went
@@ -113,7 +113,7 @@ private:
     // answer, or out of step.
     TReceived AnswerOf(const QByteArray& answer);
     TReceived Reply(int slot, const QByteArray& text);
-    TReplyRecord RecordOf(int slot, int cycle, const QByteArray& reply) const;
+    TReplyRecord RecordOf(int slot, int pass, const QByteArray& reply) const;
     // After the step moved on: counts a pass when it wrapped.
     bool StepAdvanced();
 

@@ -97,7 +97,7 @@ QByteArray ReplyJson(const QByteArray& controller, const TReplyRecord& record) {
     QJsonObject object{
         {"controller", QString::fromLatin1(controller)},
         {"time", record.time.toString(Qt::ISODateWithMs)},
-        {"cycle", record.cycle},
+        {"cycle", record.pass},
         {"slot", record.slot},
         {"label", EscapedLine(record.label)},
         {"command", EscapedLine(record.command)},

@@ -18,7 +18,7 @@ QString EscapedLine(const QByteArray& bytes);
 // One complete reply.
 struct TReplyRecord {
     QDateTime time; // when it completed, UTC
-    int cycle = 0;  // the pass it belongs to, from 1
+    int pass = 0;   // the pass over the items it belongs to, from 1
     int slot = 0;
     QByteArray label;
     QByteArray command;

@@ -32,8 +32,8 @@ QString Transcript(TReplyMatcher& matcher, const QByteArray& events) {
                                    ? "out of step after " + QString::number(got.displaces)
                                    : kinds[int(got.kind) - 1] +
                                          (record.slot ? QString::number(record.slot) : "");
-                if (record.cycle > 1)
-                    word += " cycle " + QString::number(record.cycle);
+                if (record.pass > 1)
+                    word += " cycle " + QString::number(record.pass);
                 if (record.resends > 0)
                     word += " resends " + QString::number(record.resends);
                 words << word + ": " + EscapedLine(record.reply);

@@ -35,10 +35,10 @@ QStringList TextLines(const std::function<void(TRunOutput&)>& write) {
     return QString::fromUtf8(text.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-TReplyRecord Reply(int cycle, const QByteArray& reply) {
+TReplyRecord Reply(int pass, const QByteArray& reply) {
     TReplyRecord record;
     record.time = QDateTime::currentDateTimeUtc();
-    record.cycle = cycle;
+    record.pass = pass;
     record.slot = 1;
     record.label = "Firmware";
     record.command = "[0A!?v]";
@@ -74,7 +74,7 @@ void TestRunReport::sameTextInEveryOutput() {
     QFETCH(QString, shown);
     TReplyRecord record;
     record.time = QDateTime::currentDateTimeUtc();
-    record.cycle = 1;
+    record.pass = 1;
     record.slot = 1;
     record.label = "L";
     record.reply = bytes;
@@ -111,13 +111,13 @@ void TestRunReport::sameTextInEveryOutput() {
 void TestRunReport::textOutput() {
     const QByteArray reply = "[0A!v=\xff\r\n\xc3\xa9]";
     TRunSummary summary;
-    summary.cycles = 2;
+    summary.passes = 2;
     TItemTally tally;
     tally.item = {1, "Firmware", "[0A!?v]"};
     const QStringList lines = TextLines([&](TRunOutput& out) {
-        for (const int cycle : {1, 2}) {
-            out.Reply("127.0.0.1:1", Reply(cycle, reply));
-            tally.AddReply(Reply(cycle, reply), 0);
+        for (const int pass : {1, 2}) {
+            out.Reply("127.0.0.1:1", Reply(pass, reply));
+            tally.AddReply(Reply(pass, reply), 0);
         }
         summary.items = {tally};
         out.Summary(summary);
@@ -127,11 +127,11 @@ void TestRunReport::textOutput() {
     const QRegularExpression row(QStringLiteral(
         R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d\d:\d\d +(\d) {5}1  Firmware {5} +)"
         R"((\d+\.\d{3})  +0 {9}(\[0A!v=\\xff\\r\\n\x{e9}\])$)"));
-    for (const int cycle : {1, 2}) {
-        const QString& line = lines[cycle];
+    for (const int pass : {1, 2}) {
+        const QString& line = lines[pass];
         const QRegularExpressionMatch match = row.match(line);
         QVERIFY2(match.hasMatch(), qPrintable(line));
-        QCOMPARE(match.captured(1).toInt(), cycle);
+        QCOMPARE(match.captured(1).toInt(), pass);
         QCOMPARE(match.capturedEnd(1), header.indexOf("cycle") + 5);
         QCOMPARE(match.capturedEnd(2), header.indexOf("rtt ms") + 6);
         QCOMPARE(match.capturedStart(3), header.indexOf("reply"));
