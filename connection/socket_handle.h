@@ -1,8 +1,12 @@
 #pragma once
 
+#include "connection/direct_readiness.h"
 #include "connection/socket_calls.h"
 
+#include <QAbstractEventDispatcher>
+#include <QByteArray>
 #include <QObject>
+#include <QPointer>
 
 #include <functional>
 
@@ -11,8 +15,9 @@ class QSocketNotifier;
 // When a notification reaches the receiver. Posted: queued with the handle
 // as context (deleting it discards what it still had queued) and delivered
 // in a later pass of the loop. InPass: from the activation of the notifier
-// that saw the readiness, in the pass whose wait found it, and a reply costs
-// one query of the bytes waiting instead of two.
+// that saw the readiness, in the pass whose wait found it, with the bytes
+// already received: a reply costs one receive and no query of the bytes
+// waiting.
 enum class TDelivery { Posted, InPass };
 
 // Notification bits, with the values the notification mask has always had
@@ -26,13 +31,16 @@ enum : int { kFdRead = 1, kFdWrite = 2, kFdConnect = 16, kFdClose = 32 };
 // event loop, never inside a call of the application, by the handle's
 // delivery (TDelivery). The read notifier stays disabled until the
 // application receives, so a read handler, or a nested loop it runs, never
-// sees the same readiness again. Once closed it delivers nothing more.
-class TSocketHandle : public QObject {
+// sees the same readiness again. Once closed it delivers nothing more. Where
+// the event dispatcher offers it (TDirectReadiness), readiness comes to the
+// handle directly rather than through the notifiers' signals.
+class TSocketHandle : public QObject, private TReadinessHandler {
 public:
     // Receives each notification: descriptor, event bit, 0 or an errno.
     using TNotify = std::function<void(int fd, int eventBit, int error)>;
 
     TSocketHandle(int fd, TNotify notify, QObject* channel, TDelivery delivery);
+    ~TSocketHandle() override;
 
     // Registers for notifications in non-blocking mode, or cancels them and
     // makes the descriptor blocking. 0 or the errno of switching the mode.
@@ -43,13 +51,19 @@ public:
     void ConnectStarted();
     // One send; would-block arms the one write notification.
     TCallResult Send(const void* buffer, size_t count);
-    // One receive (none for a count of 0); another read notification may
+    // One receive (none for a count of 0), from the bytes a read notification
+    // received ahead while any are left; another read notification may
     // follow.
     TCallResult Receive(void* buffer, size_t count);
-    // The bytes waiting. Inside a read notification delivered in the pass,
-    // until the first receive, the count the notification was raised with:
-    // bytes leave only by a receive, so at least that many wait.
-    int Waiting() const { return m_waiting >= 0 ? m_waiting : BytesWaiting(m_fd); }
+    // The bytes a read notification received ahead and not yet taken, all of
+    // them, as a receive takes them; empty when there are none.
+    QByteArray TakeReceived();
+    // The bytes waiting: those received ahead while any are left (more may
+    // have come since, and a notification follows for them), otherwise the
+    // descriptor's.
+    int Waiting() const {
+        return m_received.isEmpty() ? BytesWaiting(m_fd) : int(m_received.size());
+    }
     // Disables the notifiers before the descriptor goes, then leaves for
     // deletion by the loop (this may run inside one of our own
     // notifications). Returns 0 or the errno of close().
@@ -57,14 +71,20 @@ public:
 
 private:
     QSocketNotifier* Notifier(int type, void (TSocketHandle::*ready)());
+    void Ready(QSocketNotifier* notifier) override;
+    // The dispatcher that hands readiness to this handle directly, if any.
+    TDirectReadiness* Direct() const;
+    void DeleteNotifiers();
     void ArmRead();
     void ReadReady();
+    // In-pass delivery: one receive of what waits, then the notification.
+    void ReceiveAhead();
     void WriteReady();
-    // Delivers or posts one notification, waiting being the bytes found for a
-    // read; false when the receiver closed or destroyed this handle meanwhile.
-    bool Notify(int eventBit, int error, int waiting = -1);
+    // Delivers or posts one notification; false when the receiver closed or
+    // destroyed this handle meanwhile.
+    bool Notify(int eventBit, int error);
     // Hands it to the receiver, inside the guard.
-    bool Deliver(int eventBit, int error, int waiting);
+    bool Deliver(int eventBit, int error);
 
     const int m_fd;
     TNotify m_notify; // empty once closed
@@ -72,6 +92,8 @@ private:
     QSocketNotifier* m_read = nullptr;
     QSocketNotifier* m_write = nullptr;
     bool m_connecting = false;
-    bool m_closeSeen = false; // the close notification is delivered once
-    int m_waiting = -1;       // the count of the read notification being delivered
+    bool m_closeSeen = false;  // the close notification is delivered once
+    bool m_heldQueued = false; // a notification for bytes received ahead is queued
+    QByteArray m_received;     // received ahead by a read notification, not yet taken
+    QPointer<QAbstractEventDispatcher> m_direct; // when readiness comes directly
 };

@@ -176,6 +176,11 @@ int TCustomWinSocket::TransferFailed(TErrorEvent kind, int error, const char* ap
 }
 
 QByteArray TCustomWinSocket::ReceiveString() {
+    if (!m_connected)
+        return {};
+    // What the read notification received already is taken as it is.
+    if (QByteArray received = m_handleObject->TakeReceived(); !received.isEmpty())
+        return received;
     const int waiting = ReceiveBytes(nullptr, -1);
     QByteArray text(qMax(waiting, 0), Qt::Uninitialized);
     const int received = ReceiveBytes(text.data(), int(text.size()));

@@ -72,11 +72,12 @@ public:
     // nothing waits (at once, also in blocking mode), when not connected or
     // on would-block.
     QByteArray ReceiveString();
-    // count -1: the number of bytes waiting (in OnRead delivered in the
-    // pass, before the first receive, the count the notification found: more
-    // may have come since, and a notification follows for them). Otherwise bytes received, 0 when
-    // not connected or for a count of 0, -1 as for SendBytes (erReceive,
-    // "recv") and for any other negative count. Re-arms the read notification.
+    // count -1: the number of bytes waiting (with in-pass delivery, while
+    // any are left, the bytes the notification received ahead: more may have
+    // come since, and a notification follows for them). Otherwise bytes
+    // received, 0 when not connected or for a count of 0, -1 as for SendBytes
+    // (erReceive, "recv") and for any other negative count. Re-arms the read
+    // notification.
     int ReceiveBytes(void* buffer, int count);
 
     // Starts an attempt on a new descriptor; a descriptor of an earlier

@@ -133,9 +133,13 @@ int TEpollDispatcher::ActivateNotifiers(const epoll_event* events, int count) {
             QSocketNotifier* const notifier = watch.notifiers[type];
             if (!notifier || notifier != watch.armed[type])
                 continue;
+            ++handled;
+            if (watch.directed[type] == notifier) {
+                watch.handlers[type]->Ready(notifier);
+                continue;
+            }
             QEvent activation(QEvent::SockAct);
             QCoreApplication::sendEvent(notifier, &activation);
-            ++handled;
         }
     }
     return handled;
@@ -179,6 +183,18 @@ void TEpollDispatcher::unregisterSocketNotifier(QSocketNotifier* notifier) {
         return;
     slot = nullptr;
     MarkDirty(fd);
+}
+
+void TEpollDispatcher::SetReadinessHandler(QSocketNotifier* notifier, TReadinessHandler* handler) {
+    const int fd = int(notifier->socket());
+    const int type = notifier->type();
+    if (fd < 0 || type >= kTypes)
+        return;
+    TWatch& watch = WatchOf(fd);
+    if (!handler && watch.directed[type] != notifier)
+        return;
+    watch.directed[type] = handler ? notifier : nullptr;
+    watch.handlers[type] = handler;
 }
 
 TEpollDispatcher::TWatch& TEpollDispatcher::WatchOf(int fd) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection/direct_readiness.h"
 #include "runner/dispatcher_timers.h"
 
 #include <QAbstractEventDispatcher>
@@ -33,7 +34,11 @@
 // the pass that closed the old one.
 // A descriptor epoll refuses (a regular file) counts as always ready, as
 // poll() would have it.
-class TEpollDispatcher : public QAbstractEventDispatcher {
+//
+// A notifier given a readiness handler has its activations go to the handler
+// instead of through its event and signal (what a handler leaves for deletion
+// Qt then places as for any handler that runs outside an event).
+class TEpollDispatcher : public QAbstractEventDispatcher, public TDirectReadiness {
 public:
     explicit TEpollDispatcher(QObject* parent = nullptr);
     ~TEpollDispatcher() override;
@@ -54,6 +59,7 @@ public:
     // Thread-safe, as Qt requires.
     void wakeUp() override;
     void interrupt() override;
+    void SetReadinessHandler(QSocketNotifier* notifier, TReadinessHandler* handler) override;
 
 private:
     static constexpr int kTypes = 3; // QSocketNotifier::Read, Write, Exception
@@ -64,6 +70,9 @@ private:
     struct TWatch {
         QSocketNotifier* notifiers[kTypes] = {};
         QPointer<QSocketNotifier> armed[kTypes];
+        // The notifiers with a readiness handler, and their handlers.
+        QSocketNotifier* directed[kTypes] = {};
+        TReadinessHandler* handlers[kTypes] = {};
         uint32_t armedEvents = 0;
         bool dirty = false;       // queued in m_dirty
         bool alwaysReady = false; // epoll refused it

@@ -35,11 +35,13 @@ namespace {
 
 int g_pass = 0; // counted at every awake(): one pass of the loop each
 
-// The queries of the bytes waiting on one descriptor, and the pass of the
-// last: the socket's ioctl(FIONREAD) comes here before the C library's.
+// The receives on one descriptor and the pass of the last, and the queries
+// of the bytes waiting: the socket's recv() and ioctl(FIONREAD) come here
+// before the C library's.
 int g_countedFd = -1;
+int g_receives = 0;
+int g_receivePass = -1;
 int g_fionreads = 0;
-int g_fionreadPass = -1;
 
 // "<name>" per event, with "|" where a later pass begins.
 struct TPassLog {
@@ -76,11 +78,18 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     va_end(arguments);
     static const auto next =
         reinterpret_cast<int (*)(int, unsigned long, void*)>(dlsym(RTLD_NEXT, "ioctl"));
-    if (request == FIONREAD && fd == g_countedFd) {
-        ++g_fionreads;
-        g_fionreadPass = g_pass;
-    }
+    g_fionreads += request == FIONREAD && fd == g_countedFd;
     return next(fd, request, argument);
+}
+
+extern "C" ssize_t recv(int fd, void* buffer, size_t count, int flags) {
+    static const auto next =
+        reinterpret_cast<ssize_t (*)(int, void*, size_t, int)>(dlsym(RTLD_NEXT, "recv"));
+    if (fd == g_countedFd) {
+        ++g_receives;
+        g_receivePass = g_pass;
+    }
+    return next(fd, buffer, count, flags);
 }
 
 class TestEpollDispatcher : public QObject {
@@ -164,47 +173,71 @@ void TestEpollDispatcher::notifierChangedDuringDispatch_data() {
               {"descriptor closed, number reused", "reuse", "1|1"}});
 }
 
+// Hands readiness to a function, as the socket handle does to itself.
+struct TCallingHandler : TReadinessHandler {
+    std::function<void()> call;
+    void Ready(QSocketNotifier*) override { call(); }
+};
+
 void TestEpollDispatcher::notifierChangedDuringDispatch() {
     QFETCH(QString, action);
     QFETCH(QString, fired);
-    int pairs[2][2];
-    std::unique_ptr<QSocketNotifier> notifiers[2];
-    TPassLog log;
-    const auto open = [&](int i) {
-        QCOMPARE(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pairs[i]), 0);
-        QCOMPARE(::write(pairs[i][1], "x", 1), 1);
-    };
-    std::function<void(int)> watch = [&](int i) {
-        notifiers[i] = std::make_unique<QSocketNotifier>(pairs[i][0], QSocketNotifier::Read);
-        connect(notifiers[i].get(), &QSocketNotifier::activated, this, [&, i] {
-            char byte;
-            QCOMPARE(::read(pairs[i][0], &byte, 1), 1);
-            log.Note('1');
-            const int other = 1 - i;
-            if (log.text.size() > 1 || action == "nothing")
-                return;
-            if (action == "disable" || action == "enable")
-                return notifiers[other]->setEnabled(action == "enable");
-            notifiers[other].reset();
-            if (action == "reuse") {
-                ::close(pairs[other][0]);
-                ::close(pairs[other][1]);
-                open(other);
-            }
-            if (action != "delete")
-                watch(other);
-        });
-    };
-    for (int i = 0; i < 2; ++i) {
-        open(i);
-        watch(i);
+    // By the notifiers' signal, then by readiness handlers.
+    for (const bool direct : {false, true}) {
+        auto* const dispatcher =
+            static_cast<TEpollDispatcher*>(QAbstractEventDispatcher::instance());
+        int pairs[2][2];
+        std::unique_ptr<QSocketNotifier> notifiers[2];
+        TCallingHandler handlers[2];
+        TPassLog log;
+        const auto open = [&](int i) {
+            QCOMPARE(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pairs[i]), 0);
+            QCOMPARE(::write(pairs[i][1], "x", 1), 1);
+        };
+        const auto forget = [&](int i) {
+            if (direct && notifiers[i])
+                dispatcher->SetReadinessHandler(notifiers[i].get(), nullptr);
+            notifiers[i].reset();
+        };
+        std::function<void(int)> watch = [&](int i) {
+            notifiers[i] = std::make_unique<QSocketNotifier>(pairs[i][0], QSocketNotifier::Read);
+            handlers[i].call = [&, i] {
+                char byte;
+                QCOMPARE(::read(pairs[i][0], &byte, 1), 1);
+                log.Note('1');
+                const int other = 1 - i;
+                if (log.text.size() > 1 || action == "nothing")
+                    return;
+                if (action == "disable" || action == "enable")
+                    return notifiers[other]->setEnabled(action == "enable");
+                forget(other);
+                if (action == "reuse") {
+                    ::close(pairs[other][0]);
+                    ::close(pairs[other][1]);
+                    open(other);
+                }
+                if (action != "delete")
+                    watch(other);
+            };
+            if (direct)
+                dispatcher->SetReadinessHandler(notifiers[i].get(), &handlers[i]);
+            else
+                connect(notifiers[i].get(), &QSocketNotifier::activated, this,
+                        [&, i] { handlers[i].call(); });
+        };
+        for (int i = 0; i < 2; ++i) {
+            open(i);
+            watch(i);
+        }
+        if (action == "enable")
+            notifiers[1]->setEnabled(false); // the first to fire is then the one enabled
+        RunLoop(100);
+        QCOMPARE(log.text, fired);
+        for (int i = 0; i < 2; ++i)
+            forget(i);
+        for (const int fd : {pairs[0][0], pairs[0][1], pairs[1][0], pairs[1][1]})
+            ::close(fd);
     }
-    if (action == "enable")
-        notifiers[1]->setEnabled(false); // the first to fire is then the one enabled
-    RunLoop(100);
-    QCOMPARE(log.text, fired);
-    for (const int fd : {pairs[0][0], pairs[0][1], pairs[1][0], pairs[1][1]})
-        ::close(fd);
 }
 
 void TestEpollDispatcher::regularFileIsAlwaysReady() {
@@ -302,6 +335,8 @@ void TestEpollDispatcher::socketInPass_data() {
     row("destroys", skRead, "destroy", "CWR");
     row("OnConnect raises", skConnect, "raise", "CWRR");
     row("OnConnect destroys", skConnect, "destroy", "C");
+    // 4 bytes at a time: what was received ahead and is left is news again.
+    row("receives in parts", skRead, "part", "CWRRRR");
 }
 
 void TestEpollDispatcher::socketInPass() {
@@ -324,16 +359,20 @@ void TestEpollDispatcher::socketInPass() {
                   : kind == skWrite      ? 'W'
                                          : 'R';
         deepest = qMax(deepest, ++depth);
-        samePass += kind == skRead && g_fionreadPass == g_pass;
-        const int fionreads = g_fionreads;
+        samePass += kind == skRead && g_receivePass == g_pass;
+        const int receives = g_receives;
         if (kind == event && action == "nest")
             RunLoop(50);
-        if (kind == skRead)
+        if (kind == skRead && action == "part") {
+            char part[4];
+            received.append(part, qMax(self->ReceiveBytes(part, sizeof part), 0));
+        } else if (kind == skRead) {
             received += self->ReceiveString();
-        QCOMPARE(g_fionreads, fionreads); // a reply costs the one query its notification made
+        }
+        QCOMPARE(g_receives, receives); // a reply costs the one receive its notification made
         --depth;
         if (kind != event || events.count(events.back()) > 1 || action == "receive" ||
-            action == "nest")
+            action == "nest" || action == "part")
             return;
         if (action == "raise")
             throw ESocketError("raised in the handler");
@@ -346,7 +385,7 @@ void TestEpollDispatcher::socketInPass() {
     SetErrorSink([&](const QByteArray& message) { shown = message; });
     socket->OpenConnection({}, "127.0.0.1", {}, server.serverPort(), false);
     g_countedFd = socket->SocketHandle();
-    g_fionreads = 0;
+    g_receives = g_fionreads = 0;
     QVERIFY(RunUntil([&] { return server.hasPendingConnections(); }));
     QTcpSocket* const peer = server.nextPendingConnection();
     QVERIFY(RunUntil([&] { return events.size() >= 2 || !socket; }));
@@ -358,10 +397,13 @@ void TestEpollDispatcher::socketInPass() {
     SetErrorSink(nullptr);
     QCOMPARE(events, log);
     QCOMPARE(deepest, 1);
-    QCOMPARE(samePass, log.count('R'));
-    QCOMPARE(g_fionreads, log.count('R'));
+    // One receive for each piece, in the pass that delivers it.
+    const int receives = action == "part" ? 2 : log.count('R');
+    QCOMPARE(samePass, receives);
+    QCOMPARE(g_receives, receives);
+    QCOMPARE(g_fionreads, 0);
     QCOMPARE(shown, action == "raise" ? QByteArray("raised in the handler") : QByteArray());
-    if (action == "receive" || action == "nest")
+    if (action == "receive" || action == "nest" || action == "part")
         QCOMPARE(received, QByteArray("[first][second]"));
     delete socket;
     delete peer;
