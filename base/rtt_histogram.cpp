@@ -102,16 +102,20 @@ size_t TRttHistogram::MemoryBytes() const {
 }
 
 TRttHistogram::TBucket TRttHistogram::BucketOf(double ms) {
-    if (ms < std::ldexp(1.0, kLowestOctave))
+    // From the bits of the double: its exponent is the octave, the top bits
+    // of its fraction the exact position inside it (ms is not negative).
+    constexpr int kFractionBits = 52;
+    constexpr int kExponentBias = 1023;
+    constexpr int kSubBits = 6;
+    static_assert(kSubBuckets == 1 << kSubBits);
+    uint64_t bits;
+    std::memcpy(&bits, &ms, sizeof bits);
+    const int octave = int(bits >> kFractionBits) - kExponentBias - kLowestOctave;
+    if (octave < 0)
         return {-1, 0};
-    int exponent = 0;
-    // ms = fraction * 2^exponent with fraction in [0.5, 1): 2 * fraction - 1
-    // is the exact position inside the octave from 2^(exponent - 1).
-    const double fraction = std::frexp(ms, &exponent);
-    const int octave = exponent - 1 - kLowestOctave;
-    if (!std::isfinite(ms) || octave >= kOctaves)
+    if (octave >= kOctaves) // infinity among them
         return {kOctaves - 1, kSubBuckets - 1};
-    return {octave, int((2 * fraction - 1) * kSubBuckets)};
+    return {octave, int(bits >> (kFractionBits - kSubBits)) & (kSubBuckets - 1)};
 }
 
 void TRttHistogram::VisitBuckets(const std::function<bool(double, double, uint64_t)>& visit) const {
