@@ -18,8 +18,11 @@ void TItemTally::AddReply(const TReplyRecord& record, int maxResends) {
     failed += record.verdict.outcome == TVerdict::TOutcome::Fail ? 1 : 0;
     rtt.Add(record.rttMs);
     last = record;
+    const bool checkFailed = record.verdict.outcome == TVerdict::TOutcome::Fail;
+    if (!checkFailed && record.resends <= maxResends)
+        return;
     const QByteArray pass = "cycle " + QByteArray::number(record.pass) + ": ";
-    if (record.verdict.outcome == TVerdict::TOutcome::Fail)
+    if (checkFailed)
         AddFailure(pass + record.reply + ": " + record.verdict.why);
     if (record.resends > maxResends)
         AddFailure(pass + "answered after " + Counted(record.resends, "resend", "resends") + ", " +
