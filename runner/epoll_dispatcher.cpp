@@ -62,13 +62,43 @@ bool TEpollDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags) {
     // Asked again: a handler of aboutToBlock may have posted.
     qint64 timeoutNs = 0;
     if (mayWait && !Pending())
-        timeoutNs = timers ? m_timers.WaitNs(TDispatcherTimers::NowNs()) : -1;
+        timeoutNs = timers ? TimersWaitNs() : -1;
     epoll_event events[kBatch];
     const int count = Wait(events, kBatch, timeoutNs, notifiers);
     int handled = ActivateNotifiers(events, count);
     if (timers)
-        handled += m_timers.Activate();
+        handled += m_timers.Activate() + FireDeadline();
     return handled > 0;
+}
+
+qint64 TEpollDispatcher::TimersWaitNs() const {
+    const qint64 nowNs = TDispatcherTimers::NowNs();
+    const qint64 timerNs = m_timers.WaitNs(nowNs);
+    if (m_deadlineNs < 0)
+        return timerNs;
+    const qint64 deadlineNs = std::max<qint64>(m_deadlineNs - nowNs, 0);
+    return timerNs < 0 ? deadlineNs : std::min(timerNs, deadlineNs);
+}
+
+int TEpollDispatcher::FireDeadline() {
+    if (m_deadlineNs < 0 || TDispatcherTimers::NowNs() < m_deadlineNs)
+        return 0;
+    m_deadlineNs = -1;
+    m_deadlineDue();
+    return 1;
+}
+
+bool TEpollDispatcher::ClaimDeadline(std::function<void()> due) {
+    if (m_deadlineDue)
+        return false;
+    m_deadlineDue = std::move(due);
+    m_deadlineNs = -1;
+    return true;
+}
+
+void TEpollDispatcher::ReleaseDeadline() {
+    m_deadlineDue = nullptr;
+    m_deadlineNs = -1;
 }
 
 int TEpollDispatcher::Wait(epoll_event* events, int capacity, qint64 timeoutNs, bool notifiers) {

@@ -10,6 +10,7 @@
 #include <sys/epoll.h>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 // The runner's event dispatcher: one epoll set holds every watched
@@ -61,6 +62,16 @@ public:
     void interrupt() override;
     void SetReadinessHandler(QSocketNotifier* notifier, TReadinessHandler* handler) override;
 
+    // One deadline of the dispatcher's own beside Qt's timers, for one client
+    // that keeps many deadlines of its own (the runner's timer queue): moving
+    // it costs no timer id and no event. due is called once the monotonic
+    // clock reaches it, after the pass's notifiers and timers. false: another
+    // client has it.
+    bool ClaimDeadline(std::function<void()> due);
+    void ReleaseDeadline();
+    // CLOCK_MONOTONIC ns (TDispatcherTimers::NowNs); -1: none.
+    void SetDeadline(qint64 dueNs) { m_deadlineNs = dueNs; }
+
 private:
     static constexpr int kTypes = 3; // QSocketNotifier::Read, Write, Exception
 
@@ -88,6 +99,9 @@ private:
     // Appends the always-ready descriptors to a wait's events.
     int AddAlwaysReady(epoll_event* events, int count, int capacity);
     int ActivateNotifiers(const epoll_event* events, int count);
+    // ns until the first timer or the deadline is due, 0 when one is; -1: none.
+    qint64 TimersWaitNs() const;
+    int FireDeadline();
     void DrainWakeUps();
     // Something the coming pass must see: a post, a wake-up or interrupt().
     bool Pending() const;
@@ -99,6 +113,8 @@ private:
     std::vector<int> m_dirty;
     std::vector<int> m_alwaysReady;
     TDispatcherTimers m_timers;
+    std::function<void()> m_deadlineDue; // empty: unclaimed
+    qint64 m_deadlineNs = -1;
     // A wake-up is written to the eventfd only when none is pending, so a
     // burst of posts costs one write and one read.
     std::atomic<bool> m_wakeUpPending{false};

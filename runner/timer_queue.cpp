@@ -3,13 +3,23 @@
 #include <algorithm>
 
 TTimerQueue::TTimerQueue() {
-    m_clock.start();
-    m_wakeUp.setSingleShot(true);
-    m_wakeUp.setTimerType(Qt::PreciseTimer);
-    connect(&m_wakeUp, &QTimer::timeout, this, [this] {
+    const auto wokenUp = [this] {
         m_armedNs = -1;
         FireDue();
-    });
+    };
+    auto* const dispatcher = dynamic_cast<TEpollDispatcher*>(QAbstractEventDispatcher::instance());
+    if (dispatcher && dispatcher->ClaimDeadline(wokenUp)) {
+        m_dispatcher = dispatcher;
+        return;
+    }
+    m_wakeUp.setSingleShot(true);
+    m_wakeUp.setTimerType(Qt::PreciseTimer);
+    connect(&m_wakeUp, &QTimer::timeout, this, wokenUp);
+}
+
+TTimerQueue::~TTimerQueue() {
+    if (m_dispatcher)
+        m_dispatcher->ReleaseDeadline();
 }
 
 TTimerQueue::TTimer::TTimer(TTimerQueue& queue, std::function<void()> fire)
@@ -76,13 +86,17 @@ void TTimerQueue::FireDue() {
 }
 
 void TTimerQueue::Rearm() {
-    if (m_entries.empty()) {
-        m_wakeUp.stop();
-        m_armedNs = -1;
-        return;
+    constexpr qint64 kMsNs = 1000000;
+    m_armedNs = m_entries.empty() ? -1 : m_entries.top().dueNs;
+    if (m_dispatcher) {
+        // At the end of the clock's millisecond it falls in: what falls due
+        // within one millisecond is fired in one pass.
+        return m_dispatcher->SetDeadline(m_armedNs < 0 ? -1
+                                                       : (m_armedNs + kMsNs - 1) / kMsNs * kMsNs);
     }
-    m_armedNs = m_entries.top().dueNs;
+    if (m_armedNs < 0)
+        return m_wakeUp.stop();
     // Whole milliseconds, rounded up, so the wake-up never comes early.
     const qint64 waitNs = std::max<qint64>(m_armedNs - NowNs(), 0);
-    m_wakeUp.start(int((waitNs + 999999) / 1000000));
+    m_wakeUp.start(int((waitNs + kMsNs - 1) / kMsNs));
 }

@@ -1,7 +1,9 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "runner/epoll_dispatcher.h"
+
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdint>
@@ -13,11 +15,14 @@
 // a sorted list, so with thousands of controllers every restart of a
 // watchdog walks it; here arming costs O(log n) and moving a deadline later,
 // which is what a watchdog does on every send, costs nothing until the old
-// deadline comes round. A pass fires only what was due when it began.
-// Everything runs on the thread of the queue.
+// deadline comes round. A pass fires only what was due when it began. On the
+// runner's dispatcher the queue takes its deadline
+// (TEpollDispatcher::ClaimDeadline), unless another queue has, and then needs
+// no Qt timer. Everything runs on the thread of the queue.
 class TTimerQueue : public QObject {
 public:
     TTimerQueue();
+    ~TTimerQueue() override;
 
     // A one-shot deadline that calls its handler when due, unless stopped or
     // moved before. It may be destroyed at any time, also while queued.
@@ -52,19 +57,19 @@ private:
         bool operator>(const TEntry& other) const { return dueNs > other.dueNs; }
     };
 
-    qint64 NowNs() const { return m_clock.nsecsElapsed(); }
+    static qint64 NowNs() { return TDispatcherTimers::NowNs(); }
     // The time a deadline started now counts from: after the pass that runs.
     qint64 StartNs() const;
     void Queue(TTimer& timer, qint64 dueNs);
     void FireDue();
     void Rearm();
 
-    QElapsedTimer m_clock;
+    QPointer<TEpollDispatcher> m_dispatcher; // whose deadline wakes the queue; else m_wakeUp
     QTimer m_wakeUp;
     std::priority_queue<TEntry, std::vector<TEntry>, std::greater<TEntry>> m_entries;
     std::vector<TTimer*> m_rows; // nullptr: free
     std::vector<uint32_t> m_freeRows;
-    qint64 m_armedNs = -1; // the deadline m_wakeUp is set for; -1: none
+    qint64 m_armedNs = -1; // the deadline the wake-up is set for; -1: none
     bool m_firing = false; // FireDue sets the wake-up once it is done
     qint64 m_passNs = 0;   // when the pass that runs began
 };

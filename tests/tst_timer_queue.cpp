@@ -1,6 +1,8 @@
 // The shared timer queue of the headless runner: deadlines fire in order,
 // once, and never after they were stopped, moved or destroyed; a pass fires
-// only what was due when it began.
+// only what was due when it began; on the runner's dispatcher's own deadline,
+// and on a Qt timer where another queue holds that.
+#include "runner/epoll_dispatcher.h"
 #include "runner/timer_queue.h"
 #include "testsupport/run_until.h"
 
@@ -15,6 +17,9 @@ class TestTimerQueue : public QObject {
 private slots:
     void fires_data();
     void fires();
+
+private:
+    void Fire();
 };
 
 void TestTimerQueue::fires_data() {
@@ -54,6 +59,13 @@ void TestTimerQueue::fires_data() {
 }
 
 void TestTimerQueue::fires() {
+    for (const bool deadlineTaken : {false, true}) {
+        const std::unique_ptr<TTimerQueue> other(deadlineTaken ? new TTimerQueue : nullptr);
+        Fire();
+    }
+}
+
+void TestTimerQueue::Fire() {
     QFETCH(QString, steps);
     QFETCH(QString, handlers);
     QFETCH(QString, fired);
@@ -100,5 +112,11 @@ void TestTimerQueue::fires() {
     QCOMPARE(order, fired);
 }
 
-QTEST_GUILESS_MAIN(TestTimerQueue)
+int main(int argc, char** argv) {
+    QCoreApplication::setEventDispatcher(new TEpollDispatcher);
+    QCoreApplication app(argc, argv);
+    TestTimerQueue test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_timer_queue.moc"
