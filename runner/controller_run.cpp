@@ -98,14 +98,14 @@ void TControllerRun::SocketRead(QObject* sender, TCustomWinSocket* socket) {
         // All they hold is reported before the last pass may end the run.
         bool passEnded = false;
         bool answered = false;
-        for (const TReplyMatcher::TReceived& received : m_replies.Received(bytes)) {
+        for (TReplyMatcher::TReceived& received : m_replies.Received(bytes)) {
             if (m_finishing)
                 return;
             if (received.kind == TReplyMatcher::TKind::Unsolicited) {
                 RecordUnsolicited(received);
                 continue;
             }
-            RecordReply(received.record);
+            RecordReply(std::move(received.record));
             passEnded = passEnded || received.passEnded;
             answered = true;
         }
