@@ -56,6 +56,8 @@ private slots:
     void sameTextInEveryOutput_data();
     void sameTextInEveryOutput();
     void textOutput();
+    void summaryRoundTrips_data();
+    void summaryRoundTrips();
     void junitCases_data();
     void junitCases();
     void reportFile_data();
@@ -72,29 +74,19 @@ void TestRunReport::sameTextInEveryOutput_data() {
 void TestRunReport::sameTextInEveryOutput() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, shown);
-    TReplyRecord record;
-    record.time = QDateTime::currentDateTimeUtc();
-    record.pass = 1;
-    record.slot = 1;
-    record.label = "L";
-    record.reply = bytes;
+    TReplyRecord record = Reply(1, bytes);
     record.verdict = {TVerdict::TOutcome::Fail, "does not match " + bytes};
     const QString failure = "cycle 1: " + shown + ": does not match " + shown;
 
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
-    TRunOutput(file.get(), false, false, 11, false).Reply("c", record);
-    std::rewind(file.get());
-    QFile text;
-    QVERIFY(text.open(file.get(), QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(text.readAll()).split('\n');
-    QCOMPARE(lines.value(1).mid(lines[0].indexOf("reply")), shown);
+    const QStringList lines = TextLines([&](TRunOutput& out) { out.Reply("c", record); });
+    QCOMPARE(lines.value(1).mid(lines.value(0).indexOf("reply")), shown);
 
     const QJsonObject json = QJsonDocument::fromJson(ReplyJson("c", record)).object();
     QCOMPARE(json.value("reply").toString(), shown);
     QCOMPARE("cycle 1: " + shown + ": " + json.value("why").toString(), failure);
 
     TItemTally tally;
-    tally.item = {1, "L", "[0A!?rt]"};
+    tally.item = {1, "Firmware", "[0A!?v]"};
     tally.AddReply(record, 0);
     QXmlStreamReader xml(JUnitXml({{"s", record.time, 0, {CaseOf(tally, {})}}}));
     QStringList read;
@@ -139,6 +131,42 @@ void TestRunReport::textOutput() {
     QCOMPARE(lines[3], "2 replies, 0 resends, 2 cycles completed");
     QVERIFY(lines[4].startsWith("round trip ms: min "));
     QVERIFY(lines[6].startsWith("   1  Firmware           2        0       0       0  min "));
+}
+
+void TestRunReport::summaryRoundTrips_data() {
+    QTest::addColumn<QList<double>>("rttsMs");
+    QTest::addColumn<double>("p99Ms"); // by nearest rank
+    // Over 100 round trips: the p99 is the second slowest, not the slowest.
+    QList<double> slowestFirst{200.25};
+    for (int ms = 101; ms >= 1; --ms)
+        slowestFirst.append(ms + 0.25);
+    QTest::newRow("102 round trips") << slowestFirst << 101.25;
+    QTest::newRow("one round trip") << QList<double>{12.5} << 12.5;
+}
+
+// The round trips a summary gives, within the histogram's 1 % (and the
+// output's microsecond), in order.
+void TestRunReport::summaryRoundTrips() {
+    QFETCH(QList<double>, rttsMs);
+    QFETCH(double, p99Ms);
+    TItemTally tally;
+    tally.item = {1, "Firmware", "[0A!?v]"};
+    for (const double ms : rttsMs) {
+        TReplyRecord record = Reply(1, "[0A!v=1]");
+        record.rttMs = ms;
+        tally.AddReply(record, 0);
+    }
+    TRunSummary summary;
+    summary.items = {tally};
+    const QJsonObject json =
+        QJsonDocument::fromJson(SummaryJson(summary)).object().value("summary").toObject();
+    QCOMPARE(json.value("replies").toInt(), rttsMs.size());
+    const QJsonObject rtt = json.value("rtt_ms").toObject();
+    QVERIFY(rtt.value("min").toDouble() <= rtt.value("median").toDouble());
+    QVERIFY(rtt.value("median").toDouble() <= rtt.value("p99").toDouble());
+    QVERIFY(rtt.value("p99").toDouble() <= rtt.value("max").toDouble());
+    QVERIFY2(qAbs(rtt.value("p99").toDouble() - p99Ms) <= 0.01 * p99Ms + 0.001,
+             qPrintable(QString::number(rtt.value("p99").toDouble())));
 }
 
 void TestRunReport::junitCases_data() {
