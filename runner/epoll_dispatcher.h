@@ -74,6 +74,14 @@ public:
 
 private:
     static constexpr int kTypes = 3; // QSocketNotifier::Read, Write, Exception
+    // By QSocketNotifier::Type.
+    static constexpr uint32_t kEventsOf[kTypes] = {EPOLLIN, EPOLLOUT, EPOLLPRI};
+    static epoll_event EventOf(uint32_t events, int fd) {
+        epoll_event event{};
+        event.events = events;
+        event.data.fd = fd;
+        return event;
+    }
 
     // What is watched on one descriptor: the enabled notifiers, and what the
     // kernel was last told (the events, and which notifiers they were for;
