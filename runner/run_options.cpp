@@ -126,8 +126,9 @@ struct TOptions {
         "FILE"};
     const QCommandLineOption metrics{
         "metrics",
-        "Serve /metrics and a status page at ADDRESS:PORT while the run runs (127.0.0.1 when "
-        "only a port is given; an IPv6 address in brackets).",
+        QStringLiteral("Serve /metrics and a status page at ADDRESS:PORT while the run runs (%1 "
+                       "when only a port is given; an IPv6 address in brackets).")
+            .arg(QString::fromLatin1(TListenAddress{}.host)),
         "[ADDRESS:]PORT"};
     const QCommandLineOption nagios{"nagios", "Report as a Nagios plugin (see below)."};
     const QCommandLineOption warning{
