@@ -3,6 +3,11 @@
 #include <algorithm>
 
 void TRttBuckets::Add(double ms) {
+    if (!(ms > 0))
+        ms = 0;
+    m_slowestMs = m_count > 0 ? std::max(m_slowestMs, ms) : ms;
+    ++m_count;
+    m_sumMs += ms;
     // Cumulative counts, as a scrape reads them: a reply adds to every bound
     // it is under.
     for (size_t bound = kBoundsMs.size(); bound > 0 && ms <= kBoundsMs[bound - 1]; --bound)
@@ -27,7 +32,7 @@ TFleetView::TFleetView(QByteArray name, const QList<QByteArray>& controllers,
     std::vector<TItemView> itemViews;
     for (const TItemSpec& item : items) {
         itemViews.push_back({item.label, item.checked, {}, {}, 0, -1});
-        m_items.push_back({item.label, {}, {}});
+        m_items.push_back({item.label, {}});
     }
     m_controllers.reserve(size_t(controllers.size()));
     for (const QByteArray& controller : controllers) {
@@ -58,9 +63,7 @@ void TFleetView::AddReply(size_t controller, size_t item, const TReplyRecord& re
     view.resends += uint64_t(record.resends);
     view.lastReplyMs = record.time.toMSecsSinceEpoch();
     view.rtt.Add(record.rttMs);
-    view.rttBuckets.Add(record.rttMs);
     m_items[item].rtt.Add(record.rttMs);
-    m_items[item].rttBuckets.Add(record.rttMs);
     TItemView& itemView = view.items[item];
     itemView.reply = record.reply;
     itemView.verdict = record.verdict;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "base/rtt_histogram.h"
 #include "sequencing/reply_record.h"
 
 #include <QByteArray>
@@ -33,20 +32,28 @@ struct TFailureView {
 };
 
 // Round trips counted at fixed upper bounds, as Prometheus histograms name
-// them: exact at every bound and cheap to read at each scrape, where a look
-// into a fine histogram would cost as much as its buckets for every bound.
+// them, with their count, sum and slowest: exact at every bound and cheap to
+// read at each scrape, and the same few words however many replies came.
 class TRttBuckets {
 public:
     // Upper bounds in ms: from a reply on the same switch to one that took
     // the reply timeout and more.
     static constexpr std::array<double, 13> kBoundsMs{1,   2.5, 5,    10,   25,   50,   100,
                                                       250, 500, 1000, 2500, 5000, 10000};
+    // A negative round trip (or NaN) is taken as 0.
     void Add(double ms);
     // Round trips of at most kBoundsMs[bound] ms.
     uint64_t AtMost(size_t bound) const { return m_cumulative[bound]; }
+    uint64_t Count() const { return m_count; }
+    double SumMs() const { return m_sumMs; }
+    // -1 before the first.
+    double SlowestMs() const { return m_count > 0 ? m_slowestMs : -1; }
 
 private:
     std::array<uint64_t, kBoundsMs.size()> m_cumulative{};
+    uint64_t m_count = 0;
+    double m_sumMs = 0;
+    double m_slowestMs = 0;
 };
 
 // One controller as the tools that watch a site see it. Counters only grow.
@@ -60,8 +67,7 @@ struct TControllerView {
     uint64_t unsolicitedBytes = 0;
     uint64_t outages = 0;
     qint64 lastReplyMs = 0; // wall clock, ms since the epoch; 0: none yet
-    TRttHistogram rtt;      // every reply's round trip, whatever its item
-    TRttBuckets rttBuckets; // the same round trips at the exposition's bounds
+    TRttBuckets rtt;        // every reply's round trip, whatever its item
     TFailureView lastFailure;
     std::vector<TItemView> items; // in the definition's order
 
@@ -73,8 +79,7 @@ struct TControllerView {
 // One item over all controllers.
 struct TFleetItemView {
     QByteArray label;
-    TRttHistogram rtt;
-    TRttBuckets rttBuckets;
+    TRttBuckets rtt;
 };
 
 // What the item list of a run is made of.

@@ -68,7 +68,7 @@ const std::array<QByteArray, TRttBuckets::kBoundsMs.size()>& BucketBounds() {
 
 // Cumulative buckets, sum and count of one histogram.
 void Histogram(QByteArray& out, const THistogramNames& names, const QByteArray& labels,
-               const TRttHistogram& rtt, const TRttBuckets& buckets) {
+               const TRttBuckets& buckets) {
     for (size_t b = 0; b < TRttBuckets::kBoundsMs.size(); ++b) {
         Open(out, names.bucket.constData(), labels);
         out.append(BucketBounds()[b]);
@@ -77,10 +77,10 @@ void Histogram(QByteArray& out, const THistogramNames& names, const QByteArray& 
     }
     Open(out, names.bucket.constData(), labels);
     Append(out, ",le=\"+Inf\"} ");
-    AppendNumber(out, rtt.Count());
+    AppendNumber(out, buckets.Count());
     out.append('\n');
-    Sample(out, names.sum.constData(), labels, rtt.SumMs() / 1000);
-    Sample(out, names.count.constData(), labels, rtt.Count());
+    Sample(out, names.sum.constData(), labels, buckets.SumMs() / 1000);
+    Sample(out, names.count.constData(), labels, buckets.Count());
 }
 
 // The counters every controller has, in the order they are written.
@@ -207,12 +207,10 @@ void TMetricsText::WriteHistograms(QByteArray& out) const {
     const THistogramNames perController("zyl_reply_rtt_seconds");
     const std::vector<TControllerView>& controllers = m_view.Controllers();
     for (size_t c = 0; c < controllers.size(); ++c)
-        Histogram(out, perController, m_controllerLabels[c], controllers[c].rtt,
-                  controllers[c].rttBuckets);
+        Histogram(out, perController, m_controllerLabels[c], controllers[c].rtt);
     Family(out, "zyl_item_rtt_seconds", "histogram",
            "Round trips of the item's replies over all controllers.");
     const THistogramNames perItem("zyl_item_rtt_seconds");
     for (size_t i = 0; i < m_view.Items().size(); ++i)
-        Histogram(out, perItem, m_itemLabels[i], m_view.Items()[i].rtt,
-                  m_view.Items()[i].rttBuckets);
+        Histogram(out, perItem, m_itemLabels[i], m_view.Items()[i].rtt);
 }

@@ -47,10 +47,6 @@ TNagiosProblem ProblemOf(int status) {
     }
 }
 
-double SlowestMs(const TRttHistogram& rtt) {
-    return rtt.Count() > 0 ? rtt.MaxMs() : -1;
-}
-
 } // namespace
 
 TSiteReports::TSiteReports(const TRunDefinition& definition, const QList<TEndpoint>& endpoints,
@@ -99,7 +95,7 @@ int TSiteReports::WriteNagios(int status, const QList<TRunSummary>& failed) cons
     QList<TNagiosController> controllers;
     for (const TControllerView& view : m_view.Controllers()) {
         TNagiosController controller{view.controller, TNagiosProblem::None, {},
-                                     view.replies,    view.resends,         SlowestMs(view.rtt)};
+                                     view.replies,    view.resends,         view.rtt.SlowestMs()};
         if (const TRunSummary* summary = failedOf.value(view.controller)) {
             controller.problem = ProblemOf(summary->exitStatus);
             controller.reason = summary->reason;
@@ -108,7 +104,7 @@ int TSiteReports::WriteNagios(int status, const QList<TRunSummary>& failed) cons
     }
     QList<TNagiosItem> items;
     for (const TFleetItemView& item : m_view.Items())
-        items.append({item.label, SlowestMs(item.rtt)});
+        items.append({item.label, item.rtt.SlowestMs()});
     const TNagiosReport report = NagiosReport(controllers, items, m_limits);
     std::fwrite(report.text.constData(), 1, size_t(report.text.size()), stdout);
     return report.status;
