@@ -1,14 +1,13 @@
 #include "base/rtt_histogram.h"
 
 #include <algorithm>
-#include <bitset>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 TRttHistogram::TRttHistogram(const TRttHistogram& other)
     : m_count(other.m_count), m_below(other.m_below), m_sum(other.m_sum), m_min(other.m_min),
-      m_max(other.m_max), m_octaves(other.m_octaves), m_wide(other.m_wide) {
+      m_max(other.m_max), m_wide(other.m_wide) {
     if (const size_t words = other.CounterWords()) {
         m_counters = std::make_unique<uint32_t[]>(words);
         std::copy_n(other.m_counters.get(), words, m_counters.get());
@@ -28,13 +27,13 @@ void TRttHistogram::Add(double ms) {
     m_max = m_count ? std::max(m_max, ms) : ms;
     ++m_count;
     m_sum += ms;
+    if (!m_counters)
+        AllocateCounters();
     const TBucket bucket = BucketOf(ms);
     if (bucket.octave < 0) {
         ++m_below;
         return;
     }
-    if (!(m_octaves & (1u << bucket.octave)))
-        InsertOctave(bucket.octave);
     AddToCounter(CounterIndex(bucket.octave, bucket.sub), 1);
 }
 
@@ -46,17 +45,13 @@ void TRttHistogram::Merge(const TRttHistogram& other) {
     m_count += other.m_count;
     m_sum += other.m_sum;
     m_below += other.m_below;
-    for (int octave = 0; octave < kOctaves; ++octave) {
-        if (!(other.m_octaves & (1u << octave)))
-            continue;
-        if (!(m_octaves & (1u << octave)))
-            InsertOctave(octave);
-        for (int sub = 0; sub < kSubBuckets; ++sub) {
-            // Read before writing: other may be this histogram.
-            const uint64_t n = other.Counter(other.CounterIndex(octave, sub));
-            AddToCounter(CounterIndex(octave, sub), n);
-        }
-    }
+    if (!other.m_counters)
+        return;
+    if (!m_counters)
+        AllocateCounters();
+    // Read before writing: other may be this histogram.
+    for (size_t index = 0; index < size_t(kOctaves * kSubBuckets); ++index)
+        AddToCounter(index, other.Counter(index));
 }
 
 double TRttHistogram::PercentileMs(double p) const {
@@ -122,9 +117,9 @@ void TRttHistogram::VisitBuckets(const std::function<bool(double, double, uint64
     // The values under the lowest octave are told as the smallest of them.
     if (m_below && !visit(m_min, m_min, m_below))
         return;
+    if (!m_counters)
+        return;
     for (int octave = 0; octave < kOctaves; ++octave) {
-        if (!(m_octaves & (1u << octave)))
-            continue;
         for (int sub = 0; sub < kSubBuckets; ++sub) {
             const uint64_t n = Counter(CounterIndex(octave, sub));
             const int exponent = kLowestOctave + octave;
@@ -133,11 +128,6 @@ void TRttHistogram::VisitBuckets(const std::function<bool(double, double, uint64
                 return;
         }
     }
-}
-
-size_t TRttHistogram::CounterIndex(int octave, int sub) const {
-    const size_t below = std::bitset<kOctaves>(m_octaves & ((1u << octave) - 1)).count();
-    return below * kSubBuckets + size_t(sub);
 }
 
 uint64_t TRttHistogram::Counter(size_t index) const {
@@ -158,16 +148,8 @@ void TRttHistogram::AddToCounter(size_t index, uint64_t n) {
         m_counters[index] = uint32_t(sum);
 }
 
-void TRttHistogram::InsertOctave(int octave) {
-    const size_t perCounter = m_wide ? 2 : 1;
-    const size_t words = CounterWords();
-    const size_t at = CounterIndex(octave, 0) * perCounter;
-    const size_t added = kSubBuckets * perCounter;
-    auto grown = std::make_unique<uint32_t[]>(words + added); // zeroed
-    std::copy_n(m_counters.get(), at, grown.get());
-    std::copy_n(m_counters.get() + at, words - at, grown.get() + at + added);
-    m_counters = std::move(grown);
-    m_octaves |= 1u << octave;
+void TRttHistogram::AllocateCounters() {
+    m_counters = std::make_unique<uint32_t[]>(size_t(kOctaves * kSubBuckets)); // zeroed
 }
 
 void TRttHistogram::Widen() {
@@ -182,5 +164,5 @@ void TRttHistogram::Widen() {
 }
 
 size_t TRttHistogram::CounterWords() const {
-    return std::bitset<kOctaves>(m_octaves).count() * kSubBuckets * (m_wide ? 2 : 1);
+    return m_counters ? size_t(kOctaves * kSubBuckets) * (m_wide ? 2 : 1) : 0;
 }

@@ -14,9 +14,10 @@
 // past the highest go into its last bucket. Count, sum, min and max are kept
 // exactly.
 //
-// An octave's counters are allocated when the first sample falls in it, 32
-// bits each until one would overflow, then 64 bits for all: samples that span
-// one or two octaves cost a few hundred bytes, all 32 octaves at most 16 KiB.
+// The counters of every octave are allocated together with the first
+// sample, 32 bits each until one would overflow, then 64 bits for all: 8 KiB
+// from then on, whatever the samples, so a histogram that watches for months
+// never grows (and one that never got a sample costs none).
 class TRttHistogram {
 public:
     TRttHistogram() = default;
@@ -61,11 +62,10 @@ private:
     // Calls visit(lower edge ms, upper edge ms, count) for every bucket with
     // samples, in ascending order, until it returns false.
     void VisitBuckets(const std::function<bool(double, double, uint64_t)>& visit) const;
-    // The counter of sub-bucket sub of octave index octave, which is present.
-    size_t CounterIndex(int octave, int sub) const;
+    static size_t CounterIndex(int octave, int sub) { return size_t(octave * kSubBuckets + sub); }
     uint64_t Counter(size_t index) const;
     void AddToCounter(size_t index, uint64_t n);
-    void InsertOctave(int octave);
+    void AllocateCounters();
     void Widen();
     size_t CounterWords() const;
 
@@ -74,8 +74,8 @@ private:
     double m_sum = 0;
     double m_min = 0;
     double m_max = 0;
-    uint32_t m_octaves = 0; // bit i: octave kLowestOctave + i has counters
-    bool m_wide = false;    // counters are 64 bits, in two words each
-    // The present octaves' counters, lowest octave first, kSubBuckets each.
+    bool m_wide = false; // counters are 64 bits, in two words each
+    // Every octave's counters, lowest octave first, kSubBuckets each; none
+    // before the first sample.
     std::unique_ptr<uint32_t[]> m_counters;
 };
