@@ -161,6 +161,16 @@ void TestRttHistogram::memory() {
         histogram.Add(lowMs * std::pow(highMs / lowMs, i / 100000.0));
     QCOMPARE(histogram.MemoryBytes(), first);
     QVERIFY2(first <= 8 * 1024 + 100, qPrintable(QString::number(first)));
+    // A histogram without samples (an item never answered) holds no
+    // counters, and merging one changes nothing; merging samples into it
+    // takes the same fixed counters and keeps every rank.
+    TRttHistogram merged;
+    merged.Merge(TRttHistogram());
+    QCOMPARE(merged.MemoryBytes(), sizeof(TRttHistogram));
+    merged.Merge(histogram);
+    QCOMPARE(merged.MemoryBytes(), first);
+    for (double p : kPercentiles)
+        QCOMPARE(merged.PercentileMs(p), histogram.PercentileMs(p));
 }
 
 QTEST_GUILESS_MAIN(TestRttHistogram)
