@@ -153,17 +153,14 @@ void TestRttHistogram::memory() {
     QFETCH(double, highMs);
     TRttHistogram histogram;
     histogram.Add(lowMs);
-    // What the first sample took stays all the histogram holds: a run that
-    // watches for months does not grow with new round trips.
+    // What the first sample took is all it ever holds, whatever comes next.
     const size_t first = histogram.MemoryBytes();
     // Geometric steps, so that every octave between gets its share.
     for (int i = 0; i <= 100000; ++i)
         histogram.Add(lowMs * std::pow(highMs / lowMs, i / 100000.0));
     QCOMPARE(histogram.MemoryBytes(), first);
     QVERIFY2(first <= 8 * 1024 + 100, qPrintable(QString::number(first)));
-    // A histogram without samples (an item never answered) holds no
-    // counters, and merging one changes nothing; merging samples into it
-    // takes the same fixed counters and keeps every rank.
+    // No samples, no counters; merging samples in takes them and keeps every rank.
     TRttHistogram merged;
     merged.Merge(TRttHistogram());
     QCOMPARE(merged.MemoryBytes(), sizeof(TRttHistogram));
