@@ -1,6 +1,7 @@
 #include "runner/fleet_view.h"
 
 #include <algorithm>
+#include <numeric>
 
 void TRttBuckets::Add(double ms) {
     if (!(ms > 0))
@@ -8,10 +9,14 @@ void TRttBuckets::Add(double ms) {
     m_slowestMs = m_count > 0 ? std::max(m_slowestMs, ms) : ms;
     ++m_count;
     m_sumMs += ms;
-    // Cumulative counts, as a scrape reads them: a reply adds to every bound
-    // it is under.
-    for (size_t bound = kBoundsMs.size(); bound > 0 && ms <= kBoundsMs[bound - 1]; --bound)
-        ++m_cumulative[bound - 1];
+    // Most round trips are under the first bound or near it.
+    for (size_t bound = 0; bound < kBoundsMs.size(); ++bound)
+        if (ms <= kBoundsMs[bound])
+            return void(++m_counts[bound]);
+}
+
+uint64_t TRttBuckets::AtMost(size_t bound) const {
+    return std::accumulate(m_counts.begin(), m_counts.begin() + bound + 1, uint64_t(0));
 }
 
 bool TControllerView::Failing() const {

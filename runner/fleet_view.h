@@ -43,14 +43,15 @@ public:
     // A negative round trip (or NaN) is taken as 0.
     void Add(double ms);
     // Round trips of at most kBoundsMs[bound] ms.
-    uint64_t AtMost(size_t bound) const { return m_cumulative[bound]; }
+    uint64_t AtMost(size_t bound) const;
     uint64_t Count() const { return m_count; }
     double SumMs() const { return m_sumMs; }
     // -1 before the first.
     double SlowestMs() const { return m_count > 0 ? m_slowestMs : -1; }
 
 private:
-    std::array<uint64_t, kBoundsMs.size()> m_cumulative{};
+    // Each bound's round trips above the bound before it: a reply adds to one.
+    std::array<uint64_t, kBoundsMs.size()> m_counts{};
     uint64_t m_count = 0;
     double m_sumMs = 0;
     double m_slowestMs = 0;
