@@ -686,7 +686,10 @@ void TestRunner::fleet() {
         RunRunner(m_folder.path(), {"--hosts", "hosts.txt", "--cycles", "2", "--timeout", "1"});
     QCOMPARE(outcome.exitCode, 3);
     const QStringList lines = QString::fromUtf8(outcome.out).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.filter("[0A!v=1.00.11]").size(), 2);
+    // A late answer to a resend (the loop slowed by the flood on a busy
+    // machine) is its own line; the two passes' replies are there once each.
+    QVERIFY2(lines.filter("[0A!v=1.00.11]").size() - lines.filter(" LATE ").size() == 2,
+             qPrintable(lines.join('\n')));
     QVERIFY(lines.filter(controller(silent) + ": nothing gathered").size() == 1);
     for (const QString& line : lines)
         QVERIFY2(line.startsWith("time ") || line.startsWith("3 controllers: ") ||
