@@ -375,148 +375,116 @@ void TestRunner::reports_data() {
     QTest::addColumn<QStringList>("simOptions");
     QTest::addColumn<QByteArray>("items");
     QTest::addColumn<QStringList>("options");
-    QTest::addColumn<int>("signal"); // sent while it runs, 0 none
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<int>("unsolicited");   // JSON lines of unsolicited data; -1 unread
-    QTest::addColumn<bool>("ownReplies");   // each reply answers its own item's command
-    QTest::addColumn<QString>("junit");     // the report's tests/failures/errors[/skipped]
-    QTest::addColumn<QString>("errLine");   // a line of standard error, if any
-    QTest::addColumn<QByteArray>("checks"); // the definition's checks file, if any
+    QTest::addColumn<int>("unsolicited"); // JSON lines of unsolicited data; -1 unread
+    QTest::addColumn<bool>("ownReplies"); // each reply answers its own item's command
+    QTest::addColumn<QString>("junit");   // the report's tests/failures/errors[/skipped]
     // Keys of the JSON summary and their values, "key=value;..." (an array's
     // strings joined by "|").
     QTest::addColumn<QString>("summaryKeys");
+    QTest::addColumn<QString>("errLine");   // a line of standard error, if any
+    QTest::addColumn<QByteArray>("checks"); // the definition's checks file, if any
+    QTest::addColumn<int>("signal");        // sent while it runs, 0 none
+    const auto add = [](QTestData& row, const QStringList& sim, const QByteArray& items,
+                        const QStringList& options, int exitCode, int unsolicited, bool own,
+                        const char* junit, const QString& summaryKeys = {},
+                        const QString& errLine = {}, const QByteArray& checks = {},
+                        int signal = 0) {
+        row << sim << items << options << exitCode << unsolicited << own << QString(junit)
+            << summaryKeys << errLine << checks << signal;
+    };
 
     const QByteArray one = "Read Firmware=[0A!?v]\r\n";
     const QByteArray two = one + "Read Temp=[0A!?rt]\r\n";
     QByteArray nineteen;
     for (int item = 1; item <= 19; ++item)
         nineteen += "I" + QByteArray::number(item) + "=[0A!?v]\r\n";
-    const QStringList none;
+    const QStringList none, slow{"--delay", "1500"}, pipelined{"--delay", "1500", "--pipelined"};
     // A reply slower than the watchdog completes after a resend: never green
     // by default, right on every item with a longer reply timeout.
-    QTest::newRow("slow controller")
-        << QStringList{"--delay", "1500"} << one << none << 0 << 5 << 0 << false << "1/1/0"
-        << "" << QByteArray() << QString();
-    QTest::newRow("slow controller, longer reply timeout")
-        << QStringList{"--delay", "1500"} << two << QStringList{"--reply-timeout", "2000"} << 0 << 0
-        << 0 << true << "2/0/0"
-        << "" << QByteArray() << QString();
+    add(QTest::newRow("slow controller"), slow, one, none, 5, 0, false, "1/1/0");
+    add(QTest::newRow("slow controller, longer reply timeout"), slow, two,
+        {"--reply-timeout", "2000"}, 0, 0, true, "2/0/0");
     // One answering a command at a time: the answer to the resend is awaited
     // before the next command, which would take it for its own.
-    QTest::newRow("slow controller, resends accepted")
-        << QStringList{"--delay", "1500"} << two << QStringList{"--max-resends", "3"} << 0 << 0 << 0
-        << true << "2/0/0"
-        << "" << QByteArray() << "late=2;out_of_step=0";
+    add(QTest::newRow("slow controller, resends accepted"), slow, two, {"--max-resends", "3"}, 0, 0,
+        true, "2/0/0", "late=2;out_of_step=0");
     // One answering every sending: each answer on its own item, however many
     // resends a reply needs to pass.
-    QTest::newRow("slow controller answering every sending")
-        << QStringList{"--delay", "1500", "--pipelined"} << two << none << 0 << 5 << 0 << true
-        << "2/2/0"
-        << "" << QByteArray() << "late=2;out_of_step=0";
-    QTest::newRow("slow controller answering every sending, resends accepted")
-        << QStringList{"--delay", "1500", "--pipelined"} << two << QStringList{"--max-resends", "3"}
-        << 0 << 0 << 0 << true << "2/0/0"
-        << "" << QByteArray() << "late=2;out_of_step=0";
+    add(QTest::newRow("slow controller answering every sending"), pipelined, two, none, 5, 0, true,
+        "2/2/0", "late=2;out_of_step=0");
+    add(QTest::newRow("slow controller answering every sending, resends accepted"), pipelined, two,
+        {"--max-resends", "3"}, 0, 0, true, "2/0/0", "late=2;out_of_step=0");
     // A reply nobody awaited: out of step, every item answered fails, the
     // next one errs. The copy of the first answer is taken for the second's,
     // which comes with it; a greeting taken for the first shifts them all,
     // and the last one left over comes while the run waits for quiet.
     const QByteArray three = two + "Poll=[0A!p]\r\n";
-    QTest::newRow("a copy of each answer")
-        << QStringList{"--repeat-after", "300"} << three << none << 0 << 6 << 1 << false << "3/2/1"
-        << "" << QByteArray() << "out_of_step=1";
-    QTest::newRow("greeting after the first command")
-        << QStringList{"--greet", "[HELLO v1]", "--greet-after", "300", "--delay", "400"} << three
-        << none << 0 << 6 << 1 << false << "3/3/0"
-        << "" << QByteArray() << "out_of_step=1";
-    QTest::newRow("chatter allowed")
-        << QStringList{"--repeat-after", "300"} << three << QStringList{"--allow-unsolicited"} << 0
-        << 0 << 3 << false << "3/0/0"
-        << "" << QByteArray() << "out_of_step=3";
-    QTest::newRow("a reply ending in ]\\r\\n")
-        << QStringList{"--suffix", "\\r\\n"} << one << QStringList{"--timeout", "2.5"} << 0 << 3
-        << 0 << true << "1/1/0"
-        << "" << QByteArray()
-        << "unanswered=sent in cycle 1, resent 2 times, and not answered when the run ended|48 "
-           "bytes gathered, ending in ']\\r\\n': a reply ends in ']'|gathered: "
-           "[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n";
+    add(QTest::newRow("a copy of each answer"), {"--repeat-after", "300"}, three, none, 6, 1, false,
+        "3/2/1", "out_of_step=1");
+    add(QTest::newRow("greeting after the first command"),
+        {"--greet", "[HELLO v1]", "--greet-after", "300", "--delay", "400"}, three, none, 6, 1,
+        false, "3/3/0", "out_of_step=1");
+    add(QTest::newRow("chatter allowed"), {"--repeat-after", "300"}, three, {"--allow-unsolicited"},
+        0, 3, false, "3/0/0", "out_of_step=3");
+    add(QTest::newRow("a reply ending in ]\\r\\n"), {"--suffix", "\\r\\n"}, one,
+        {"--timeout", "2.5"}, 3, 0, true, "1/1/0",
+        "unanswered=sent in cycle 1, resent 2 times, and not answered when the run ended|48 "
+        "bytes gathered, ending in ']\\r\\n': a reply ends in ']'|gathered: "
+        "[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n[0A!v=1.00.11]\\r\\n");
     // The second sending goes unanswered and is resent once the default
     // reply timeout and the send delay are over.
-    QTest::newRow("resent after the default reply timeout")
-        << QStringList{"--drop-every", "2"} << one << QStringList{"--cycles", "2"} << 0 << 5 << 0
-        << true << "1/1/0"
-        << "" << QByteArray() << "resends=1";
+    add(QTest::newRow("resent after the default reply timeout"), {"--drop-every", "2"}, one,
+        {"--cycles", "2"}, 5, 0, true, "1/1/0", "resends=1");
     // The controller answers nothing that lacks its closing "]": a case each,
     // the empty command and the one never reached skipped.
-    QTest::newRow("given up, passed over and not reached")
-        << QStringList{} << one + "Empty=\r\nUnfinished=[0A!?rt\r\nPoll=[0A!p]\r\n"
-        << QStringList{"--timeout", "1"} << 0 << 3 << 0 << true << "4/1/0/2"
-        << "No complete reply for 1 s: gave up waiting on slot 3 (Unfinished)" << QByteArray()
-        << "failing_slot=3";
-    QTest::newRow("silent controller")
-        << QStringList{"--silent"} << one << QStringList{"--timeout", "2.5"} << 0 << 3 << 0 << true
-        << "1/1/0"
-        << "" << QByteArray()
-        << "resends=2;unanswered=sent in cycle 1, resent 2 times, and not answered when the run "
-           "ended|nothing gathered";
+    add(QTest::newRow("given up, passed over and not reached"), {},
+        one + "Empty=\r\nUnfinished=[0A!?rt\r\nPoll=[0A!p]\r\n", {"--timeout", "1"}, 3, 0, true,
+        "4/1/0/2", "failing_slot=3",
+        "No complete reply for 1 s: gave up waiting on slot 3 (Unfinished)");
+    add(QTest::newRow("silent controller"), {"--silent"}, one, {"--timeout", "2.5"}, 3, 0, true,
+        "1/1/0",
+        "resends=2;unanswered=sent in cycle 1, resent 2 times, and not answered when the run "
+        "ended|nothing gathered");
     // What dripped in before the resend stays part of the reply.
-    QTest::newRow("dripping controller")
-        << QStringList{"--drip", "150"} << one << none << 0 << 5 << 0 << true << "1/1/0"
-        << "" << QByteArray() << QString();
-    QTest::newRow("dripping controller, resends accepted")
-        << QStringList{"--drip", "150"} << one << QStringList{"--max-resends", "2"} << 0 << 0 << 0
-        << true << "1/0/0"
-        << "" << QByteArray() << QString();
-    QTest::newRow("greeting before the first command")
-        << QStringList{"--greet", "[HELLO v1]"} << two << none << 0 << 0 << 1 << true << "2/0/0"
-        << "" << QByteArray() << QString();
+    add(QTest::newRow("dripping controller"), {"--drip", "150"}, one, none, 5, 0, true, "1/1/0");
+    add(QTest::newRow("dripping controller, resends accepted"), {"--drip", "150"}, one,
+        {"--max-resends", "2"}, 0, 0, true, "1/0/0");
+    add(QTest::newRow("greeting before the first command"), {"--greet", "[HELLO v1]"}, two, none, 0,
+        1, true, "2/0/0");
     // Shown as its first 1024 bytes, with its whole size.
-    QTest::newRow("a long greeting") << QStringList{"--greet", '[' + QString(1500, 'g') + ']'}
-                                     << one << none << 0 << 0 << 1 << true << "1/0/0"
-                                     << "" << QByteArray() << QString();
-    QTest::newRow("items past the slots")
-        << QStringList{} << nineteen << none << 0 << 0 << 0 << true << "18/0/0"
-        << "default1.tst:21: warning: only 18 items are run; this line and those after it are not"
-        << QByteArray() << QString();
+    add(QTest::newRow("a long greeting"), {"--greet", '[' + QString(1500, 'g') + ']'}, one, none, 0,
+        1, true, "1/0/0");
+    add(QTest::newRow("items past the slots"), {}, nineteen, none, 0, 0, true, "18/0/0", {},
+        "default1.tst:21: warning: only 18 items are run; this line and those after it are not");
     // The command goes out with the spaces the window keeps of the line.
-    QTest::newRow("a line cut as the window cuts it")
-        << QStringList{} << one + "Read Temp=[0A!?rt]" + QByteArray(5000, ' ') + "\r\n"
-        << none << 0 << 0 << 0 << false << "2/0/0"
-        << "default1.tst:4: warning: only the first 4096 bytes of this line are read, as the "
-           "window reads them"
-        << QByteArray() << QString();
+    add(QTest::newRow("a line cut as the window cuts it"), {},
+        one + "Read Temp=[0A!?rt]" + QByteArray(5000, ' ') + "\r\n", none, 0, 0, false, "2/0/0", {},
+        "default1.tst:4: warning: only the first 4096 bytes of this line are read, as the "
+        "window reads them");
     // Stopped mid-run on a signal: it closes and still sums up what it got.
-    QTest::newRow("SIGINT while answered") << QStringList{} << three << QStringList{"--cycles", "0"}
-                                           << SIGINT << 130 << 0 << true << "3/0/1"
-                                           << "" << QByteArray() << "exit_status=130";
-    QTest::newRow("SIGTERM while answered")
-        << QStringList{} << three << QStringList{"--cycles", "0"} << SIGTERM << 130 << 0 << true
-        << "3/0/1"
-        << "" << QByteArray() << "exit_status=130";
+    add(QTest::newRow("SIGINT while answered"), {}, three, {"--cycles", "0"}, 130, 0, true, "3/0/1",
+        "exit_status=130", {}, {}, SIGINT);
+    add(QTest::newRow("SIGTERM while answered"), {}, three, {"--cycles", "0"}, 130, 0, true,
+        "3/0/1", "exit_status=130", {}, {}, SIGTERM);
     // However the run ends, the report is written, and the item left
     // unanswered is an error.
-    QTest::newRow("hung up while unanswered")
-        << QStringList{"--silent"} << two << none << SIGHUP << 130 << 0 << true << "2/0/1"
-        << "" << QByteArray() << QString();
+    add(QTest::newRow("hung up while unanswered"), {"--silent"}, two, none, 130, 0, true, "2/0/1",
+        {}, {}, {}, SIGHUP);
     // Killed, it leaves the report of the run before whole, as it was while
     // it ran.
-    QTest::newRow("killed while unanswered")
-        << QStringList{"--silent"} << two << none << SIGKILL << -1 << -1 << true << "7/0/0"
-        << "" << QByteArray() << QString();
+    add(QTest::newRow("killed while unanswered"), {"--silent"}, two, none, -1, -1, true, "7/0/0",
+        {}, {}, {}, SIGKILL);
     // Checks beside the definition judge every reply; one reading out of
     // range fails its item and the run.
     const QByteArray temperature = "[\"Read Temp\"]\nmatch = '\\[0A!rt=(\\d+(?:\\.\\d+)?)\\]'\n"
                                    "min = 10\nmax = 60\n";
-    QTest::newRow("checked replies pass")
-        << QStringList{} << two << none << 0 << 0 << 0 << true << "2/0/0"
-        << "" << temperature << QString();
-    QTest::newRow("a reading out of range")
-        << QStringList{"--wrong-reading"} << two << none << 0 << 4 << 0 << false << "2/1/0"
-        << "" << temperature << QString();
-    QTest::newRow("standard output closed")
-        << QStringList{} << two << QStringList{"|", "--cycles", "0"} << 0 << 141 << -1 << true
-        << "2/0/1"
-        << "Standard output closed: the run stopped" << QByteArray() << QString();
+    add(QTest::newRow("checked replies pass"), {}, two, none, 0, 0, true, "2/0/0", {}, {},
+        temperature);
+    add(QTest::newRow("a reading out of range"), {"--wrong-reading"}, two, none, 4, 0, false,
+        "2/1/0", {}, {}, temperature);
+    add(QTest::newRow("standard output closed"), {}, two, {"|", "--cycles", "0"}, 141, -1, true,
+        "2/0/1", {}, "Standard output closed: the run stopped");
 }
 
 void TestRunner::reports() {
