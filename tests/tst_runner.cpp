@@ -253,6 +253,11 @@ void TestRunner::failures_data() {
 
     const QStringList none;
     const QStringList immediate{"--quiet"};
+    // Status 2 beside a controller that answers at once.
+    const auto atStart = [&immediate](QTestData& row, const QStringList& options,
+                                      const char* error) {
+        row << immediate << options << 2 << QString(error);
+    };
     QTest::newRow("silent controller")
         << QStringList{"--silent"} << QStringList{"--timeout", "1"} << 3
         << "No complete reply for 1 s: gave up waiting on slot 1 (Read Firmware)";
@@ -265,64 +270,52 @@ void TestRunner::failures_data() {
     QTest::newRow("reset by the controller")
         << QStringList{"--reset-after", "2"} << QStringList{} << 1
         << "Asynchronous socket error 104. (127.0.0.1:%1: Connection reset by peer)";
-    QTest::newRow("missing file") << immediate << QStringList{"missing.tst"} << 2
-                                  << "Cannot open file missing.tst. (No such file or directory)";
-    QTest::newRow("NUL byte in a line")
-        << immediate << QStringList{"nul.tst"} << 2
-        << "nul.tst:4: a NUL byte in the line (the window stops reading there)";
-    QTest::newRow("port line") << immediate << QStringList{"port.tst"} << 2
-                               << "port.tst:2: '45843 ' is not a valid integer value.";
-    QTest::newRow("bad hosts line") << immediate << QStringList{"--hosts", "hosts.txt"} << 2
-                                    << "hosts.txt:3: '10.0.0.300' is not a valid IPv4 address.";
-    QTest::newRow("IPv6 in the hosts file")
-        << immediate << QStringList{"--hosts", "ipv6.txt"} << 2
-        << "ipv6.txt:2: IPv6 is not supported: '[::1]:4401' (one IPv4 address a line, with an "
-           "optional :port)";
-    QTest::newRow("host name in the hosts file")
-        << immediate << QStringList{"--hosts", "names.txt"} << 2
-        << "names.txt:1: host names are not supported: 'display4.local:4401' (one IPv4 address a "
-           "line, with an optional :port)";
-    QTest::newRow("a control byte quoted")
-        << immediate << QStringList{"--hosts", "control.txt"} << 2
-        << "control.txt:1: '10.0.0.\\x01' is not a valid IPv4 address.";
-    QTest::newRow("unknown key in the checks")
-        << immediate << QStringList{"--checks", "bad.toml"} << 2
-        << "bad.toml:2:1: unknown key \"matc\" (known: equals, match, min, max, max_rtt_ms)";
-    QTest::newRow("report over the definition")
-        << immediate << QStringList{"--junit", "default1.tst"} << 2
-        << "The report would overwrite the definition default1.tst.";
-    QTest::newRow("report over the definition by a hard link")
-        << immediate << QStringList{"--junit", "hard.xml"} << 2
-        << "The report would overwrite the definition default1.tst.";
-    QTest::newRow("report over the hosts file")
-        << immediate << QStringList{"--hosts", "hosts.txt", "--junit", "./hosts.txt"} << 2
-        << "The report would overwrite the hosts file hosts.txt.";
-    QTest::newRow("report over the checks file by a symbolic link")
-        << immediate << QStringList{"--checks", "bad.toml", "--junit", "link.xml"} << 2
-        << "The report would overwrite the checks file bad.toml.";
+    atStart(QTest::newRow("missing file"), {"missing.tst"},
+            "Cannot open file missing.tst. (No such file or directory)");
+    atStart(QTest::newRow("NUL byte in a line"), {"nul.tst"},
+            "nul.tst:4: a NUL byte in the line (the window stops reading there)");
+    atStart(QTest::newRow("port line"), {"port.tst"},
+            "port.tst:2: '45843 ' is not a valid integer value.");
+    atStart(QTest::newRow("bad hosts line"), {"--hosts", "hosts.txt"},
+            "hosts.txt:3: '10.0.0.300' is not a valid IPv4 address.");
+    atStart(QTest::newRow("IPv6 in the hosts file"), {"--hosts", "ipv6.txt"},
+            "ipv6.txt:2: IPv6 is not supported: '[::1]:4401' (one IPv4 address a line, with an "
+            "optional :port)");
+    atStart(QTest::newRow("host name in the hosts file"), {"--hosts", "names.txt"},
+            "names.txt:1: host names are not supported: 'display4.local:4401' (one IPv4 address a "
+            "line, with an optional :port)");
+    atStart(QTest::newRow("a control byte quoted"), {"--hosts", "control.txt"},
+            "control.txt:1: '10.0.0.\\x01' is not a valid IPv4 address.");
+    atStart(QTest::newRow("unknown key in the checks"), {"--checks", "bad.toml"},
+            "bad.toml:2:1: unknown key \"matc\" (known: equals, match, min, max, max_rtt_ms)");
+    atStart(QTest::newRow("report over the definition"), {"--junit", "default1.tst"},
+            "The report would overwrite the definition default1.tst.");
+    atStart(QTest::newRow("report over the definition by a hard link"), {"--junit", "hard.xml"},
+            "The report would overwrite the definition default1.tst.");
+    atStart(QTest::newRow("report over the hosts file"),
+            {"--hosts", "hosts.txt", "--junit", "./hosts.txt"},
+            "The report would overwrite the hosts file hosts.txt.");
+    atStart(QTest::newRow("report over the checks file by a symbolic link"),
+            {"--checks", "bad.toml", "--junit", "link.xml"},
+            "The report would overwrite the checks file bad.toml.");
     // After the run: a report that cannot be written whole fails it.
-    QTest::newRow("report on a full device")
-        << immediate << QStringList{"--junit", "/dev/full"} << 2
-        << "Cannot write file /dev/full. (No space left on device)";
-    QTest::newRow("nothing to send")
-        << immediate << QStringList{"blank.tst"} << 2 << "No commands in blank.tst.";
-    QTest::newRow("port not a number") << immediate << QStringList{"--port", "3O01"} << 2
-                                       << "'3O01' is not a valid integer value.";
-    QTest::newRow("port out of range") << immediate << QStringList{"--port", "65536"} << 2
-                                       << "'65536' is not a valid port number.";
-    QTest::newRow("host name") << immediate << QStringList{"--address", "localhost"} << 2
-                               << "'localhost' is not a valid IPv4 address.";
-    QTest::newRow("unknown option")
-        << immediate << QStringList{"--cycle", "2"} << 2 << "zyl-test-run: Unknown option 'cycle'.";
-    QTest::newRow("metrics port not a number")
-        << immediate << QStringList{"--metrics", "127.0.0.1:x"} << 2
-        << "zyl-test-run: --metrics: 'x' is not a valid integer value";
-    QTest::newRow("metrics address taken")
-        << immediate << QStringList{"--metrics", "%1"} << 2
-        << "Cannot serve HTTP on 127.0.0.1:%1 (Address already in use)";
-    QTest::newRow("timeout not seconds") << immediate << QStringList{"--timeout", "0"} << 2
-                                         << "zyl-test-run: --timeout wants seconds from 0.001 "
-                                            "to 2000000, not \"0\"";
+    atStart(QTest::newRow("report on a full device"), {"--junit", "/dev/full"},
+            "Cannot write file /dev/full. (No space left on device)");
+    atStart(QTest::newRow("nothing to send"), {"blank.tst"}, "No commands in blank.tst.");
+    atStart(QTest::newRow("port not a number"), {"--port", "3O01"},
+            "'3O01' is not a valid integer value.");
+    atStart(QTest::newRow("port out of range"), {"--port", "65536"},
+            "'65536' is not a valid port number.");
+    atStart(QTest::newRow("host name"), {"--address", "localhost"},
+            "'localhost' is not a valid IPv4 address.");
+    atStart(QTest::newRow("unknown option"), {"--cycle", "2"},
+            "zyl-test-run: Unknown option 'cycle'.");
+    atStart(QTest::newRow("metrics port not a number"), {"--metrics", "127.0.0.1:x"},
+            "zyl-test-run: --metrics: 'x' is not a valid integer value");
+    atStart(QTest::newRow("metrics address taken"), {"--metrics", "%1"},
+            "Cannot serve HTTP on 127.0.0.1:%1 (Address already in use)");
+    atStart(QTest::newRow("timeout not seconds"), {"--timeout", "0"},
+            "zyl-test-run: --timeout wants seconds from 0.001 to 2000000, not \"0\"");
 }
 
 void TestRunner::failures() {
