@@ -87,33 +87,25 @@ void TestHttpService::answers_data() {
     QTest::addColumn<QByteArray>("status");
     QTest::addColumn<QByteArray>("present"); // in the answer
     QTest::addColumn<QByteArray>("absent");
-    QTest::newRow("metrics") << Get("/metrics") << QByteArray("200")
-                             << QByteArray("\r\n\r\nzyl_up 1\n") << QByteArray();
-    QTest::newRow("page") << Get("/") << QByteArray("200")
-                          << QByteArray("Content-Type: text/html; charset=utf-8") << QByteArray();
-    QTest::newRow("HEAD") << QByteArray(
-                                 "HEAD /metrics HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n")
-                          << QByteArray("200") << QByteArray("Content-Length: 9")
-                          << QByteArray("zyl_up");
-    QTest::newRow("POST") << QByteArray("POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\n"
-                                        "Connection: close\r\n\r\nabc")
-                          << QByteArray("405") << QByteArray("Allow: GET, HEAD")
-                          << QByteArray("zyl_up");
-    QTest::newRow("DELETE") << QByteArray(
-                                   "DELETE / HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n")
-                            << QByteArray("405") << QByteArray("Allow: GET, HEAD")
-                            << QByteArray("status");
-    QTest::newRow("unknown path") << Get("/other") << QByteArray("404") << QByteArray()
-                                  << QByteArray("status");
-    QTest::newRow("head within 8 KiB") << Get("/metrics", Padding(7900)) << QByteArray("200")
-                                       << QByteArray("zyl_up") << QByteArray();
-    QTest::newRow("head over 8 KiB") << Get("/metrics", Padding(8200)) << QByteArray("431")
-                                     << QByteArray() << QByteArray("zyl_up");
-    QTest::newRow("head far over") << Get("/metrics", Padding(200000)) << QByteArray("431")
-                                   << QByteArray() << QByteArray("zyl_up");
-    QTest::newRow("body over 8 KiB")
-        << Get("/metrics", "Content-Length: 9000\r\n") + QByteArray(9000, 'x') << QByteArray("413")
-        << QByteArray() << QByteArray("zyl_up");
+    const auto add = [](QTestData& row, const QByteArray& request, const char* status,
+                        const char* present, const char* absent = "") {
+        row << request << QByteArray(status) << QByteArray(present) << QByteArray(absent);
+    };
+    add(QTest::newRow("metrics"), Get("/metrics"), "200", "\r\n\r\nzyl_up 1\n");
+    add(QTest::newRow("page"), Get("/"), "200", "Content-Type: text/html; charset=utf-8");
+    add(QTest::newRow("HEAD"), "HEAD /metrics HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n",
+        "200", "Content-Length: 9", "zyl_up");
+    add(QTest::newRow("POST"),
+        "POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc",
+        "405", "Allow: GET, HEAD", "zyl_up");
+    add(QTest::newRow("DELETE"), "DELETE / HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n", "405",
+        "Allow: GET, HEAD", "status");
+    add(QTest::newRow("unknown path"), Get("/other"), "404", "", "status");
+    add(QTest::newRow("head within 8 KiB"), Get("/metrics", Padding(7900)), "200", "zyl_up");
+    add(QTest::newRow("head over 8 KiB"), Get("/metrics", Padding(8200)), "431", "", "zyl_up");
+    add(QTest::newRow("head far over"), Get("/metrics", Padding(200000)), "431", "", "zyl_up");
+    add(QTest::newRow("body over 8 KiB"),
+        Get("/metrics", "Content-Length: 9000\r\n") + QByteArray(9000, 'x'), "413", "", "zyl_up");
 }
 
 void TestHttpService::answers() {
