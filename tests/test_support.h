@@ -53,6 +53,12 @@ inline void AnswerOpenDialog(const QString& fileName, bool confirm = true) {
     };
 }
 
+// Writes content to path, whole or not at all.
+inline bool WriteFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
 // A temporary working folder for the duration of a test.
 class WorkingFolder {
 public:
@@ -63,9 +69,7 @@ public:
 
     QString Write(const QString& name, const QByteArray& content) const {
         const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(content);
+        WriteFile(path, content);
         return path;
     }
     QString Path(const QString& name) const { return m_dir.filePath(name); }

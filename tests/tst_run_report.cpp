@@ -5,6 +5,7 @@
 #include "runner/junit_report.h"
 #include "runner/report_file.h"
 #include "runner/run_report.h"
+#include "test_support.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -244,9 +245,7 @@ void TestRunReport::reportFile() {
     QFETCH(QString, reason);
     QTemporaryDir folder;
     const QString name = folder.filePath("r.xml");
-    QFile last(name);
-    QVERIFY(last.open(QIODevice::WriteOnly) && last.write("<last/>") == 7);
-    last.close();
+    QVERIFY(WriteFile(name, "<last/>"));
     const QByteArray report(64 * 1024, 'x');
     rlimit unlimited{};
     ::getrlimit(RLIMIT_FSIZE, &unlimited);

@@ -61,9 +61,7 @@ QByteArray Definition(quint16 port, const QByteArray& items) {
 
 QString Write(const QTemporaryDir& folder, const QByteArray& content,
               const QString& name = QStringLiteral("default1.tst")) {
-    QFile file(folder.filePath(name));
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
+    WriteFile(folder.filePath(name), content);
     return name;
 }
 

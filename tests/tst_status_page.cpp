@@ -32,11 +32,8 @@ private:
 
 QByteArray TestStatusPage::Dom(const QByteArray& page) {
     QTemporaryDir dir;
-    QFile file(dir.filePath("status.html"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(page) != page.size())
-        return {};
-    file.close();
-    return DomAt(QUrl::fromLocalFile(file.fileName()).toString());
+    const QString path = dir.filePath("status.html");
+    return WriteFile(path, page) ? DomAt(QUrl::fromLocalFile(path).toString()) : QByteArray();
 }
 
 QByteArray TestStatusPage::DomAt(const QString& url) {
@@ -149,8 +146,7 @@ void TestStatusPage::live() {
         "127.0.0.1:" + QByteArray::number(wrong.Start({"--quiet", "--wrong-reading"}));
     QTemporaryDir dir;
     const auto write = [&dir](const QString& name, const QByteArray& text) {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        return WriteFile(dir.filePath(name), text);
     };
     QVERIFY(write("site.tst", "IP=127.0.0.1\r\nPort=1\r\nRead Temp=[0A!?rt]\r\n"));
     QVERIFY(write("site.checks.toml",
