@@ -140,35 +140,32 @@ void TestRunner::passes_data() {
     // With --reconnect: the outages the run reports (then its status is 1).
     QTest::addColumn<int>("outages");
 
-    const QList<int> twoPasses{1, 2, 3, 1, 2, 3};
-    QTest::newRow("immediate, two passes")
-        << kThreeItems << QStringList{} << QStringList{"--cycles", "2"} << twoPasses
-        << QList<int>(6, 0) << 0;
-    QTest::newRow("split and delayed")
-        << kThreeItems << QStringList{"--split", "3", "--delay", "150"} << QStringList{}
-        << QList<int>{1, 2, 3} << QList<int>{0, 0, 0} << 0;
-    QTest::newRow("third reply dropped")
-        << kThreeItems << QStringList{"--drop-every", "3"} << QStringList{"--max-resends", "1"}
-        << QList<int>{1, 2, 3} << QList<int>{0, 0, 1} << 0;
+    // No resends but where given, the three items but where given.
+    const auto add = [](QTestData& row, const QStringList& sim, const QStringList& options,
+                        const QList<int>& answered, int outages, QList<int> resends = {},
+                        const QByteArray& items = kThreeItems) {
+        if (resends.isEmpty())
+            resends = QList<int>(answered.size(), 0);
+        row << items << sim << options << answered << resends << outages;
+    };
+    const QList<int> onePass{1, 2, 3}, twoPasses{1, 2, 3, 1, 2, 3};
+    add(QTest::newRow("immediate, two passes"), {}, {"--cycles", "2"}, twoPasses, 0);
+    add(QTest::newRow("split and delayed"), {"--split", "3", "--delay", "150"}, {}, onePass, 0);
+    add(QTest::newRow("third reply dropped"), {"--drop-every", "3"}, {"--max-resends", "1"},
+        onePass, 0, {0, 0, 1});
     // Every loss is dialled again and the cycle goes on at the item it was
     // on: the controller counts commands per connection, so each new one
     // closes or resets after two replies again.
     const QStringList reconnect{"--reconnect", "--cycles", "2"};
-    QTest::newRow("reconnect after a close") << kThreeItems << QStringList{"--close-after", "2"}
-                                             << reconnect << twoPasses << QList<int>(6, 0) << 2;
-    QTest::newRow("reconnect after a reset") << kThreeItems << QStringList{"--reset-after", "2"}
-                                             << reconnect << twoPasses << QList<int>(6, 0) << 2;
+    add(QTest::newRow("reconnect after a close"), {"--close-after", "2"}, reconnect, twoPasses, 2);
+    add(QTest::newRow("reconnect after a reset"), {"--reset-after", "2"}, reconnect, twoPasses, 2);
     // "late": nothing listens until a second and a half into the run; the
     // refused dials are one outage.
-    QTest::newRow("reconnect after refusals")
-        << kThreeItems << QStringList{"late"} << QStringList{"--reconnect"} << QList<int>{1, 2, 3}
-        << QList<int>{0, 0, 0} << 1;
+    add(QTest::newRow("reconnect after refusals"), {"late"}, {"--reconnect"}, onePass, 1);
     // The third command goes unanswered and is given up after a second; on
     // the next connection it is the first and answered.
-    QTest::newRow("reconnect after a give-up")
-        << kThreeItems << QStringList{"--drop-every", "3"}
-        << QStringList{"--reconnect", "--timeout", "1", "--reply-timeout", "5000"}
-        << QList<int>{1, 2, 3} << QList<int>{0, 0, 0} << 1;
+    add(QTest::newRow("reconnect after a give-up"), {"--drop-every", "3"},
+        {"--reconnect", "--timeout", "1", "--reply-timeout", "5000"}, onePass, 1);
     // Lines past slot 18 are no items, blank lines are passed over.
     QByteArray lines;
     QList<int> answered;
@@ -180,9 +177,7 @@ void TestRunner::passes_data() {
         if (!blank && slot <= 18)
             answered.append(slot);
     }
-    QTest::newRow("25 lines with blank ones")
-        << lines << QStringList{} << QStringList{"--timeout", "1"} << answered
-        << QList<int>(answered.size(), 0) << 0;
+    add(QTest::newRow("25 lines with blank ones"), {}, {"--timeout", "1"}, answered, 0, {}, lines);
 }
 
 // Every reply arrives in order as a JSON line with what was sent, the
