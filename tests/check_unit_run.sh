@@ -30,8 +30,6 @@ command=$(sed -n 's/^ExecStart=//p' "$unit" |
     sed -e "s|/usr/bin/zyl-test-run|$runner|" -e "s|/etc/zyl-test-run|$work/etc/zyl-test-run|g" \
         -e 's|%i|site|g' -e "s|\${ZYL_METRICS}|127.0.0.1:$port|" -e 's|\$ZYL_OPTIONS||')
 [ -n "$command" ] || fail "the unit has no ExecStart"
-# A runner that does not redial yet runs the rest of the unit's command.
-"$runner" --help | grep -q -- --reconnect || command=$(echo "$command" | sed 's/ --reconnect / /')
 
 socat -u "TCP-LISTEN:$controller,bind=127.0.0.1,reuseaddr" /dev/null &
 controller_pid=$!
