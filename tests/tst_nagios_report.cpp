@@ -36,57 +36,51 @@ void TestNagiosReport::report_data() {
     QTest::addColumn<TNagiosThresholds>("limits");
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("status");
+    const auto add = [](QTestData& row, const QList<TNagiosController>& controllers, int status,
+                        const QByteArray& text, const QList<TNagiosItem>& items = kReadTemp,
+                        const TNagiosThresholds& limits = kLimits) {
+        row << controllers << items << limits << text << status;
+    };
     const QByteArray perf = " | 'Read Temp'=0.012s;0.5;1;0;\n";
-    QTest::newRow("all OK") << QList{Controller(1), Controller(2), Controller(3)} << kReadTemp
-                            << kLimits << "ZYL OK - 3 controllers, 9 replies" + perf
-                            << int(kNagiosOk);
-    QTest::newRow("a resend within the limit")
-        << QList{Controller(1), Controller(2, 12, 1)} << kReadTemp << kLimits
-        << "ZYL WARNING - 2 controllers, 6 replies, 1 not OK" + perf +
-               "10.0.0.2:10001 WARNING - 1 resend\n"
-        << int(kNagiosWarning);
-    QTest::newRow("over warning")
-        << QList{Controller(1, 600)} << QList<TNagiosItem>{{"Read Temp", 600}} << kLimits
-        << QByteArray(
-               "ZYL WARNING - 1 controller, 3 replies, 1 not OK | 'Read Temp'=0.6s;0.5;1;0;\n"
-               "10.0.0.1:10001 WARNING - round trip 600.0 ms over the warning 500 ms\n")
-        << int(kNagiosWarning);
-    QTest::newRow("over critical, beside a warning")
-        << QList{Controller(1, 1200), Controller(2, 12, 2)} << kReadTemp << kLimits
-        << "ZYL CRITICAL - 2 controllers, 6 replies, 2 not OK" + perf +
-               "10.0.0.1:10001 CRITICAL - round trip 1200.0 ms over the critical 1000 ms\n"
-               "10.0.0.2:10001 WARNING - 2 resends\n"
-        << int(kNagiosCritical);
-    QTest::newRow("a check failed")
-        << QList{Controller(1, 12, 0, TNagiosProblem::CheckFailed, "Read Temp: 72.5 above max 60")}
-        << kReadTemp << kLimits
-        << "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK" + perf +
-               "10.0.0.1:10001 CRITICAL - Read Temp: 72.5 above max 60\n"
-        << int(kNagiosCritical);
-    QTest::newRow("no reply, no thresholds")
-        << QList{Controller(1, -1, 0, TNagiosProblem::NoReply)}
-        << QList<TNagiosItem>{{"Read Temp", -1}} << TNagiosThresholds{}
-        << QByteArray("ZYL CRITICAL - 1 controller, 3 replies, 1 not OK | 'Read Temp'=U;;;0;\n"
-                      "10.0.0.1:10001 CRITICAL - no reply\n")
-        << int(kNagiosCritical);
-    QTest::newRow("connection") << QList{Controller(1, -1, 0, TNagiosProblem::Connection,
-                                                    "Connection refused")}
-                                << QList<TNagiosItem>{} << kLimits
-                                << QByteArray("ZYL CRITICAL - 1 controller, 3 replies, 1 not OK\n"
-                                              "10.0.0.1:10001 CRITICAL - Connection refused\n")
-                                << int(kNagiosCritical);
-    QTest::newRow("out of step") << QList{Controller(1, 12, 0, TNagiosProblem::OutOfStep)}
-                                 << kReadTemp << kLimits
-                                 << "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK" + perf +
-                                        "10.0.0.1:10001 CRITICAL - replies out of step\n"
-                                 << int(kNagiosCritical);
-    QTest::newRow("odd label and reason")
-        << QList{Controller(1, 12, 0, TNagiosProblem::CheckFailed, "got a|b\nc")}
-        << QList<TNagiosItem>{{"it's = x|y", 12}} << kLimits
-        << QByteArray(
-               "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK | 'it''s _ x/y'=0.012s;0.5;1;0;\n"
-               "10.0.0.1:10001 CRITICAL - got a/b\\nc\n")
-        << int(kNagiosCritical);
+    add(QTest::newRow("all OK"), {Controller(1), Controller(2), Controller(3)}, kNagiosOk,
+        "ZYL OK - 3 controllers, 9 replies" + perf);
+    add(QTest::newRow("a resend within the limit"), {Controller(1), Controller(2, 12, 1)},
+        kNagiosWarning,
+        "ZYL WARNING - 2 controllers, 6 replies, 1 not OK" + perf +
+            "10.0.0.2:10001 WARNING - 1 resend\n");
+    add(QTest::newRow("over warning"), {Controller(1, 600)}, kNagiosWarning,
+        "ZYL WARNING - 1 controller, 3 replies, 1 not OK | 'Read Temp'=0.6s;0.5;1;0;\n"
+        "10.0.0.1:10001 WARNING - round trip 600.0 ms over the warning 500 ms\n",
+        {{"Read Temp", 600}});
+    add(QTest::newRow("over critical, beside a warning"),
+        {Controller(1, 1200), Controller(2, 12, 2)}, kNagiosCritical,
+        "ZYL CRITICAL - 2 controllers, 6 replies, 2 not OK" + perf +
+            "10.0.0.1:10001 CRITICAL - round trip 1200.0 ms over the critical 1000 ms\n"
+            "10.0.0.2:10001 WARNING - 2 resends\n");
+    add(QTest::newRow("a check failed"),
+        {Controller(1, 12, 0, TNagiosProblem::CheckFailed, "Read Temp: 72.5 above max 60")},
+        kNagiosCritical,
+        "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK" + perf +
+            "10.0.0.1:10001 CRITICAL - Read Temp: 72.5 above max 60\n");
+    add(QTest::newRow("no reply, no thresholds"), {Controller(1, -1, 0, TNagiosProblem::NoReply)},
+        kNagiosCritical,
+        "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK | 'Read Temp'=U;;;0;\n"
+        "10.0.0.1:10001 CRITICAL - no reply\n",
+        {{"Read Temp", -1}}, TNagiosThresholds{});
+    add(QTest::newRow("connection"),
+        {Controller(1, -1, 0, TNagiosProblem::Connection, "Connection refused")}, kNagiosCritical,
+        "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK\n"
+        "10.0.0.1:10001 CRITICAL - Connection refused\n",
+        {});
+    add(QTest::newRow("out of step"), {Controller(1, 12, 0, TNagiosProblem::OutOfStep)},
+        kNagiosCritical,
+        "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK" + perf +
+            "10.0.0.1:10001 CRITICAL - replies out of step\n");
+    add(QTest::newRow("odd label and reason"),
+        {Controller(1, 12, 0, TNagiosProblem::CheckFailed, "got a|b\nc")}, kNagiosCritical,
+        "ZYL CRITICAL - 1 controller, 3 replies, 1 not OK | 'it''s _ x/y'=0.012s;0.5;1;0;\n"
+        "10.0.0.1:10001 CRITICAL - got a/b\\nc\n",
+        {{"it's = x|y", 12}});
 }
 
 void TestNagiosReport::report() {
