@@ -39,27 +39,30 @@ void TReplyMatcher::ConnectionLost() {
     Cycle.ReceiveBuffer.Clear();
 }
 
-QList<TReplyMatcher::TReceived> TReplyMatcher::Received(const QByteArray& piece) {
+QList<TReplyMatcher::TReceived>& TReplyMatcher::Received(const QByteArray& piece) {
+    m_answers.clear();
     if (piece.isEmpty())
-        return {};
+        return m_answers;
     if (m_policy == TPolicy::ByArrival) {
         const TCycleRules::TReply reply = Cycle.Received(piece);
-        return reply.complete ? QList{Reply(reply.slot, reply.text)} : QList<TReceived>{};
+        if (reply.complete)
+            m_answers.append(Reply(reply.slot, reply.text));
+        return m_answers;
     }
     // Nothing awaited: reported as it comes, out of step once it holds the
     // end of a reply. Before the first command that is only a greeting.
     if (!m_awaiting && m_lateExpected == 0) {
         const bool outOfStep = m_sentClock.isValid() && piece.contains(']');
-        return {{TKind::Unsolicited, RecordOf(0, m_pass, piece), outOfStep,
-                 outOfStep ? m_lastSlot : 0, false}};
+        m_answers.append({TKind::Unsolicited, RecordOf(0, m_pass, piece), outOfStep,
+                          outOfStep ? m_lastSlot : 0, false});
+        return m_answers;
     }
     const QByteArray text = Completed(piece);
     // Every "]" ends a reply: what one piece completes may answer several
     // sendings, in order.
-    QList<TReceived> answers;
     for (qsizetype start = 0, end; (end = text.indexOf(']', start)) >= 0; start = end + 1)
-        answers.append(AnswerOf(text.mid(start, end + 1 - start)));
-    return answers;
+        m_answers.append(AnswerOf(text.mid(start, end + 1 - start)));
+    return m_answers;
 }
 
 QByteArray TReplyMatcher::Completed(const QByteArray& piece) {

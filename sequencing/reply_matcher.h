@@ -68,8 +68,10 @@ public:
         bool passEnded = false;
     };
     // A piece taken from the connection: what it completes, in order (by
-    // arrival at most one reply). An empty piece changes nothing.
-    QList<TReceived> Received(const QByteArray& piece);
+    // arrival at most one reply). An empty piece changes nothing. The list is
+    // the matcher's own, refilled by the next call: one allocation serves
+    // every reply.
+    QList<TReceived>& Received(const QByteArray& piece);
 
     // The awaited command is awaited no more: the next sending is a first one.
     void Abandon() { m_awaiting = false; }
@@ -118,9 +120,10 @@ private:
     bool StepAdvanced();
 
     const TPolicy m_policy;
-    QElapsedTimer m_sentClock; // since the awaited command first went out
-    bool m_awaiting = false;   // a command went out, its reply has not completed
-    int m_slot = 0;            // the awaited command's
+    QList<TReceived> m_answers; // what the latest piece completed
+    QElapsedTimer m_sentClock;  // since the awaited command first went out
+    bool m_awaiting = false;    // a command went out, its reply has not completed
+    int m_slot = 0;             // the awaited command's
     int m_resends = 0;
     int m_pass = 1;
     // The command answered last: its slot, pass and resends, and the late
