@@ -21,7 +21,7 @@ void SetErrorSink(TErrorSink sink) {
     Sink() = sink ? std::move(sink) : PrintToStandardError;
 }
 
-void Guarded(const std::function<void()>& handler) noexcept {
+void Guarded(THandlerRef handler) noexcept {
     try {
         handler();
     } catch (const Exception& error) {

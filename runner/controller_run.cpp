@@ -44,7 +44,7 @@ TControllerRun::TControllerRun(TRunDefinition definition, const TRunOptions& opt
 
 TControllerRun::~TControllerRun() = default;
 
-void TControllerRun::FailOnError(const std::function<void()>& work) {
+void TControllerRun::FailOnError(THandlerRef work) {
     try {
         work();
     } catch (const Exception& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/guard.h"
 #include "connection/client_socket.h"
 #include "runner/junit_report.h"
 #include "runner/reconnect_backoff.h"
@@ -74,7 +75,7 @@ private:
 
     // Runs work; an error it raises ends this run (status 1), or with
     // --reconnect is an outage.
-    void FailOnError(const std::function<void()>& work);
+    void FailOnError(THandlerRef work);
     // A timer's handler, run inside the guard and FailOnError.
     std::function<void()> TimerHandler(void (TControllerRun::*handler)());
     std::unique_ptr<TClientSocket> NewSocket();

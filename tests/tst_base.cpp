@@ -19,6 +19,7 @@ private slots:
     void displayTextKeepsEveryByte();
     void errorDisplayText_data();
     void errorDisplayText();
+    void guardedRunsTheHandlerItself();
 };
 
 void TestBase::strToIntAccepts_data() {
@@ -143,6 +144,22 @@ void TestBase::errorDisplayText() {
     QFETCH(QByteArray, message);
     QFETCH(QByteArray, shown);
     QCOMPARE(ErrorDisplayText(message), shown);
+}
+
+void TestBase::guardedRunsTheHandlerItself() {
+    QByteArrayList sunk;
+    SetErrorSink([&sunk](const QByteArray& message) { sunk << message; });
+    int calls = 0;
+    auto counting = [&calls, own = 0]() mutable { calls = ++own; };
+    Guarded(counting);
+    Guarded(counting); // the same object, not a copy: its own count goes on
+    Guarded([] { throw EConvertError("bad number"); });
+    Guarded(std::function<void()>()); // an empty one is reported, not run
+    SetErrorSink(nullptr);
+    QCOMPARE(calls, 2);
+    QCOMPARE(sunk.size(), 2);
+    QCOMPARE(sunk[0], QByteArray("bad number"));
+    QVERIFY(!sunk[1].isEmpty());
 }
 
 QTEST_MAIN(TestBase)
