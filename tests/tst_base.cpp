@@ -154,12 +154,9 @@ void TestBase::guardedRunsTheHandlerItself() {
     Guarded(counting);
     Guarded(counting); // the same object, not a copy: its own count goes on
     Guarded([] { throw EConvertError("bad number"); });
-    Guarded(std::function<void()>()); // an empty one is reported, not run
     SetErrorSink(nullptr);
     QCOMPARE(calls, 2);
-    QCOMPARE(sunk.size(), 2);
-    QCOMPARE(sunk[0], QByteArray("bad number"));
-    QVERIFY(!sunk[1].isEmpty());
+    QCOMPARE(sunk, QByteArrayList{"bad number"});
 }
 
 QTEST_MAIN(TestBase)
