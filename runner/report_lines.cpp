@@ -1,10 +1,9 @@
 #include "runner/report_lines.h"
 
 #include "base/text.h"
+#include "base/time_text.h"
 
 #include <QJsonDocument>
-
-#include <cmath>
 
 namespace {
 
@@ -18,15 +17,6 @@ QString CheckText(const TVerdict& verdict) {
     default:
         return {};
     }
-}
-
-QString LocalTimeText(const QDateTime& time) {
-    const QDateTime local = time.toLocalTime();
-    const int offset = local.offsetFromUtc() / 60;
-    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + (offset < 0 ? '-' : '+') +
-           QStringLiteral("%1:%2")
-               .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
-               .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace

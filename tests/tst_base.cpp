@@ -1,9 +1,15 @@
 #include "base/convert.h"
 #include "base/exceptions.h"
 #include "base/guard.h"
+#include "base/json_line.h"
 #include "base/text.h"
+#include "base/time_text.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
+
+#include <ctime>
 
 class TestBase : public QObject {
     Q_OBJECT
@@ -20,6 +26,10 @@ private slots:
     void errorDisplayText_data();
     void errorDisplayText();
     void guardedRunsTheHandlerItself();
+    void jsonLineAsQJsonDocument_data();
+    void jsonLineAsQJsonDocument();
+    void timeTextAsQt_data();
+    void timeTextAsQt();
 };
 
 void TestBase::strToIntAccepts_data() {
@@ -157,6 +167,69 @@ void TestBase::guardedRunsTheHandlerItself() {
     SetErrorSink(nullptr);
     QCOMPARE(calls, 2);
     QCOMPARE(sunk, QByteArrayList{"bad number"});
+}
+
+void TestBase::jsonLineAsQJsonDocument_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("number");
+    QString controls;
+    for (char16_t c = 0; c <= 0x20; ++c)
+        controls += QChar(c);
+    QTest::newRow("quote, backslash, slash, DEL") << QString("a\"b\\c/d\x7f") << 0.0;
+    QTest::newRow("every control") << controls << 0.001;
+    QTest::newRow("non-ASCII, a pair, half pairs")
+        << QStringLiteral(u"\u00e9\u2028\U0001F600") + QChar(0xD800) + 'x' + QChar(0xDC00)
+        << 0.123457;
+    QTest::newRow("an escaped line's \\xNN") << QString("[\\xff\\\\]") << 12.5;
+    QTest::newRow("whole") << QString() << 1000.0;
+    QTest::newRow("whole below 2^53, negative") << QString() << -1e15;
+    QTest::newRow("whole above 2^53") << QString() << 9.1e15;
+    QTest::newRow("large") << QString() << 1.5e300;
+    QTest::newRow("tiny") << QString() << 1e-7;
+    QTest::newRow("minus zero") << QString() << -0.0;
+    QTest::newRow("not finite") << QString() << qInf();
+}
+
+void TestBase::jsonLineAsQJsonDocument() {
+    QFETCH(QString, text);
+    QFETCH(double, number);
+    const QJsonObject object{{"number", number}, {"text", text}};
+    QCOMPARE(TJsonLine()
+                 .Number(QLatin1String("number"), number)
+                 .Text(QLatin1String("text"), text)
+                 .Line(),
+             QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+void TestBase::timeTextAsQt_data() {
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("utc");
+    QTest::addColumn<QString>("local");
+    // Each row a second of its own: the texts are kept per second.
+    const auto row = [](const char* name, const char* zone, const char* utc, const char* local) {
+        QTest::newRow(name) << QByteArray(zone) << QString(utc) << QString(local);
+    };
+    row("UTC", "UTC", "2026-12-10T13:55:32.007Z", "2026-12-10 13:55:32.007 +00:00");
+    row("before 1970", "UTC", "1969-12-31T23:59:59.999Z", "1969-12-31 23:59:59.999 +00:00");
+    row("last of winter time", "Europe/Berlin", "2026-03-29T00:59:59.999Z",
+        "2026-03-29 01:59:59.999 +01:00");
+    row("first of summer time", "Europe/Berlin", "2026-03-29T01:00:00.000Z",
+        "2026-03-29 03:00:00.000 +02:00");
+    row("back to winter time", "Europe/Berlin", "2026-10-25T01:00:00.500Z",
+        "2026-10-25 02:00:00.500 +01:00");
+    row("half hours west", "America/St_Johns", "2026-01-05T12:00:00.250Z",
+        "2026-01-05 08:30:00.250 -03:30");
+}
+
+void TestBase::timeTextAsQt() {
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, utc);
+    QFETCH(QString, local);
+    qputenv("TZ", zone);
+    tzset();
+    const QDateTime time = QDateTime::fromString(utc, Qt::ISODateWithMs);
+    QCOMPARE(IsoTimeText(time), utc);
+    QCOMPARE(LocalTimeText(time), local);
 }
 
 QTEST_MAIN(TestBase)

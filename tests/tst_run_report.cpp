@@ -56,6 +56,8 @@ class TestRunReport : public QObject {
 private slots:
     void sameTextInEveryOutput_data();
     void sameTextInEveryOutput();
+    void replyJsonAsQJsonDocument_data();
+    void replyJsonAsQJsonDocument();
     void textOutput();
     void summaryRoundTrips_data();
     void summaryRoundTrips();
@@ -97,6 +99,37 @@ void TestRunReport::sameTextInEveryOutput() {
             read.append(xml.readElementText());
     QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
     QCOMPARE(read, QStringList({failure + '\n', shown}));
+}
+
+void TestRunReport::replyJsonAsQJsonDocument_data() {
+    QTest::addColumn<QByteArray>("controller");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<double>("rttMs");
+    QTest::addColumn<bool>("late");
+    QTest::addColumn<TVerdict::TOutcome>("outcome");
+    QTest::newRow("plain, unchecked") << QByteArray("127.0.0.1:3001") << QByteArray("[0A!v=1]")
+                                      << 0.0 << false << TVerdict::TOutcome::Unchecked;
+    QTest::newRow("escapes, passed")
+        << QByteArray("\x01\"\xe9") << QByteArray("\"\\\x01\xff\xc3\xa9\r") << 0.1234567 << false
+        << TVerdict::TOutcome::Pass;
+    QTest::newRow("late, failed") << QByteArray("c") << QByteArray() << 12345678.9 << true
+                                  << TVerdict::TOutcome::Fail;
+}
+
+// Read and written again by QJsonDocument, the line stays the same bytes.
+void TestRunReport::replyJsonAsQJsonDocument() {
+    QFETCH(QByteArray, controller);
+    QFETCH(QByteArray, reply);
+    QFETCH(double, rttMs);
+    QFETCH(bool, late);
+    QFETCH(TVerdict::TOutcome, outcome);
+    TReplyRecord record = Reply(3, reply);
+    record.rttMs = rttMs;
+    record.resends = late ? 2 : 0;
+    record.late = late;
+    record.verdict = {outcome, "\"" + reply + "\" is not [0A!v=1]"};
+    const QByteArray line = ReplyJson(controller, record);
+    QCOMPARE(QJsonDocument::fromJson(line).toJson(QJsonDocument::Compact), line);
 }
 
 // One line per reply in fixed columns under a header, the reply last; bytes
