@@ -2,88 +2,111 @@
 
 #include <QLocale>
 
+#include <charconv>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
-void AppendAscii(QByteArray& out, char c) {
+// The writers put their bytes at a position in a buffer made large enough
+// beforehand: the longest a UTF-16 unit or Latin-1 character becomes is six
+// bytes (\u001f).
+constexpr qsizetype kLongestEscape = 6;
+
+char* PutUnicodeEscape(char* at, unsigned code) {
+    constexpr char kHex[] = "0123456789abcdef";
+    *at++ = '\\';
+    *at++ = 'u';
+    for (int shift = 12; shift >= 0; shift -= 4)
+        *at++ = kHex[(code >> shift) & 0xF];
+    return at;
+}
+
+char* PutAscii(char* at, char c) {
+    const auto escaped = [&](char letter) {
+        *at++ = '\\';
+        *at++ = letter;
+        return at;
+    };
     switch (c) {
     case '"':
-        out += "\\\"";
-        return;
+        return escaped('"');
     case '\\':
-        out += "\\\\";
-        return;
+        return escaped('\\');
     case '\b':
-        out += "\\b";
-        return;
+        return escaped('b');
     case '\f':
-        out += "\\f";
-        return;
+        return escaped('f');
     case '\n':
-        out += "\\n";
-        return;
+        return escaped('n');
     case '\r':
-        out += "\\r";
-        return;
+        return escaped('r');
     case '\t':
-        out += "\\t";
-        return;
+        return escaped('t');
     default:
         break;
     }
-    if (uchar(c) >= 0x20) {
-        out += c;
-        return;
-    }
-    constexpr char kHex[] = "0123456789abcdef";
-    out += "\\u00";
-    out += kHex[uchar(c) >> 4];
-    out += kHex[uchar(c) & 0xF];
+    if (uchar(c) < 0x20)
+        return PutUnicodeEscape(at, uchar(c));
+    *at++ = c;
+    return at;
 }
 
-void AppendUtf8(QByteArray& out, char32_t code) {
+char* PutUtf8(char* at, char32_t code) {
     if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
+        *at++ = char(0xC0 | (code >> 6));
     } else if (code < 0x10000) {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
+        *at++ = char(0xE0 | (code >> 12));
+        *at++ = char(0x80 | ((code >> 6) & 0x3F));
     } else {
-        out += char(0xF0 | (code >> 18));
-        out += char(0x80 | ((code >> 12) & 0x3F));
-        out += char(0x80 | ((code >> 6) & 0x3F));
+        *at++ = char(0xF0 | (code >> 18));
+        *at++ = char(0x80 | ((code >> 12) & 0x3F));
+        *at++ = char(0x80 | ((code >> 6) & 0x3F));
     }
-    out += char(0x80 | (code & 0x3F));
+    *at++ = char(0x80 | (code & 0x3F));
+    return at;
+}
+
+// Appends a quoted string of size characters whose bytes put writes.
+template <typename Put> void AppendQuoted(QByteArray& out, qsizetype size, Put put) {
+    const qsizetype from = out.size();
+    out.resize(from + size * kLongestEscape + 2);
+    char* at = out.data() + from;
+    *at++ = '"';
+    at = put(at);
+    *at++ = '"';
+    out.truncate(at - out.constData());
 }
 
 void AppendString(QByteArray& out, QStringView text) {
-    out += '"';
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x80) {
-            AppendAscii(out, char(c));
-        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
-                   text[i + 1].isLowSurrogate()) {
-            AppendUtf8(out, QChar::surrogateToUcs4(c, text[++i].unicode()));
-        } else if (QChar::isSurrogate(c)) {
-            // Half a pair is no character UTF-8 can hold.
-            out += "\\u" + QByteArray::number(c, 16);
-        } else {
-            AppendUtf8(out, c);
+    AppendQuoted(out, text.size(), [&](char* at) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            if (c < 0x80)
+                at = PutAscii(at, char(c));
+            else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
+                     text[i + 1].isLowSurrogate())
+                at = PutUtf8(at, QChar::surrogateToUcs4(c, text[++i].unicode()));
+            else if (QChar::isSurrogate(c)) // half a pair is no character UTF-8 can hold
+                at = PutUnicodeEscape(at, c);
+            else
+                at = PutUtf8(at, c);
         }
-    }
-    out += '"';
+        return at;
+    });
 }
 
 void AppendString(QByteArray& out, QLatin1String text) {
-    out += '"';
-    for (const char c : text) {
-        if (uchar(c) < 0x80)
-            AppendAscii(out, c);
-        else
-            AppendUtf8(out, uchar(c));
-    }
-    out += '"';
+    AppendQuoted(out, text.size(), [&](char* at) {
+        for (const char c : text)
+            at = uchar(c) < 0x80 ? PutAscii(at, c) : PutUtf8(at, uchar(c));
+        return at;
+    });
+}
+
+void AppendInteger(QByteArray& out, qint64 number) {
+    char digits[24];
+    out.append(digits, std::to_chars(digits, std::end(digits), number).ptr - digits);
 }
 
 } // namespace
@@ -116,7 +139,7 @@ TJsonLine& TJsonLine::Text(QLatin1String key, QLatin1String text) {
 
 TJsonLine& TJsonLine::Integer(QLatin1String key, qint64 number) {
     Key(key);
-    m_bytes += QByteArray::number(number);
+    AppendInteger(m_bytes, number);
     return *this;
 }
 
@@ -128,7 +151,7 @@ TJsonLine& TJsonLine::Number(QLatin1String key, double number) {
     if (!std::isfinite(number))
         m_bytes += "null";
     else if (std::abs(number) <= kExactWhole && number == std::trunc(number))
-        m_bytes += QByteArray::number(qint64(number));
+        AppendInteger(m_bytes, qint64(number));
     else
         m_bytes += QByteArray::number(number, 'g', QLocale::FloatingPointShortest);
     return *this;
