@@ -66,14 +66,36 @@ TReportRow UnsolicitedRow(const QByteArray& controller, const TUnsolicited& piec
 QByteArray RowText(const TReportRow& row, int labelWidth, bool nameController) {
     // The widest "address:port".
     constexpr int kControllerWidth = 21;
-    const QString controller =
-        nameController ? row.controller.leftJustified(kControllerWidth) + "  " : QString();
+    // One text padded in place: a QString for every column and join would
+    // cost more than all else about a reply.
+    QString text;
+    text.reserve(160 + labelWidth + row.reply.size());
+    const auto pad = [&](qsizetype width, qsizetype used) {
+        if (used < width)
+            text.resize(text.size() + width - used, u' ');
+    };
+    const auto left = [&](const QString& column, int width) {
+        text += column;
+        pad(width, column.size());
+        text += QLatin1String("  ");
+    };
+    const auto right = [&](const QString& column, int width) {
+        pad(width, column.size());
+        text += column;
+        text += QLatin1String("  ");
+    };
+    left(row.time, 30);
+    if (nameController)
+        left(row.controller, kControllerWidth);
+    right(row.pass, 5);
+    right(row.slot, 4);
+    left(Column(row.label, labelWidth), labelWidth);
+    right(row.rtt, 10);
+    right(row.resends, 7);
+    left(row.check, 5);
     // The reply comes last, so no column moves however long replies grow.
-    return (row.time.leftJustified(30) + "  " + controller + row.pass.rightJustified(5) + "  " +
-            row.slot.rightJustified(4) + "  " + Column(row.label, labelWidth) + "  " +
-            row.rtt.rightJustified(10) + "  " + row.resends.rightJustified(7) + "  " +
-            row.check.leftJustified(5) + "  " + row.reply)
-        .toUtf8();
+    text += row.reply;
+    return text.toUtf8();
 }
 
 QByteArray UnsolicitedJson(const QByteArray& controller, const TUnsolicited& piece) {

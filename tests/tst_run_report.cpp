@@ -4,6 +4,7 @@
 #include "runner/item_tally.h"
 #include "runner/junit_report.h"
 #include "runner/report_file.h"
+#include "runner/report_lines.h"
 #include "runner/run_report.h"
 #include "test_support.h"
 
@@ -58,6 +59,7 @@ private slots:
     void sameTextInEveryOutput();
     void replyJsonAsQJsonDocument_data();
     void replyJsonAsQJsonDocument();
+    void rowColumns();
     void textOutput();
     void summaryRoundTrips_data();
     void summaryRoundTrips();
@@ -130,6 +132,16 @@ void TestRunReport::replyJsonAsQJsonDocument() {
     record.verdict = {outcome, "\"" + reply + "\" is not [0A!v=1]"};
     const QByteArray line = ReplyJson(controller, record);
     QCOMPARE(QJsonDocument::fromJson(line).toJson(QJsonDocument::Compact), line);
+}
+
+// Each column padded to its width, numbers to the right, the label cut.
+void TestRunReport::rowColumns() {
+    const TReportRow row{"t", "127.0.0.1:3001", "1",   "2", "Firmware", "12.500",
+                         "0", "PASS",           "[0A]"};
+    const auto gap = [](int spaces) { return QByteArray(spaces, ' '); };
+    QCOMPARE(RowText(row, 6, true), "t" + gap(31) + "127.0.0.1:3001" + gap(13) + "1" + gap(5) +
+                                        "2" + gap(2) + "Firmw\u2026" + gap(6) + "12.500" + gap(8) +
+                                        "0  PASS   [0A]");
 }
 
 // One line per reply in fixed columns under a header, the reply last; bytes
