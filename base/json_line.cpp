@@ -2,6 +2,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iterator>
@@ -118,11 +119,16 @@ TJsonLine::TJsonLine() {
 }
 
 void TJsonLine::Key(QLatin1String key) {
-    if (m_bytes.size() > 1)
-        m_bytes += ',';
-    m_bytes += '"';
-    m_bytes += key;
-    m_bytes += "\":";
+    const qsizetype from = m_bytes.size();
+    m_bytes.resize(from + key.size() + 4);
+    char* at = m_bytes.data() + from;
+    if (from > 1)
+        *at++ = ',';
+    *at++ = '"';
+    at = std::copy(key.begin(), key.end(), at);
+    *at++ = '"';
+    *at++ = ':';
+    m_bytes.truncate(at - m_bytes.constData());
 }
 
 TJsonLine& TJsonLine::Text(QLatin1String key, QStringView text) {
